@@ -1,0 +1,217 @@
+#!/usr/bin/env python3
+"""Turns a MAC-to-serial list (CSV) into the C++ rows compiled into MACtoSN.
+
+Usage: gen_serial_rows.py LIST.csv OUTPUT.inc
+
+The list: UTF-8 (a byte-order mark is fine), LF or CRLF line ends, two fields
+a row (MAC, serial) with RFC 4180 quoting, blank lines ignored, and an
+optional header: a first row whose first field does not look like a MAC.
+No field is trimmed.
+
+A row the tool could never answer correctly is refused as
+`FILE:LINE: error: ...`; the run then fails and leaves no output behind.
+Oddities the tool copes with are reported as `FILE:LINE: warning: ...`.
+The output is written only once the whole list has been accepted.
+"""
+
+import csv
+import io
+import os
+import re
+import sys
+
+# The only form the tool's lookup can ever match: the lookup compares bytes.
+TABLE_MAC = re.compile(r"[0-9A-F]{2}(?::[0-9A-F]{2}){5}")
+# Any form the tool's format check accepts; a first row that has none is a header.
+ANY_MAC = re.compile(r"(?:[0-9A-Fa-f]{2}[:-]){5}[0-9A-Fa-f]{2}")
+PLAIN_SERIAL = re.compile(r"[A-Z0-9-]+")
+NOT_FOUND_SENTINEL = "0"
+FAILURE_PREFIX = "Fail:Mac="
+# The row stores a serial's length in one byte.
+MAX_SERIAL_BYTES = 255
+SHOWN_FIELD_CHARS = 40
+
+
+class ListError(Exception):
+    """A fault after which the rest of the list cannot be read reliably."""
+
+    def __init__(self, line, message):
+        super().__init__(message)
+        self.line = line
+
+
+def shown(text):
+    """A field quoted on one line of a message, with control characters escaped."""
+    cut = text[:SHOWN_FIELD_CHARS]
+    escaped = "".join(
+        f"\\x{ord(c):02x}" if is_control(c) else "\\" + c if c in '"\\' else c for c in cut
+    )
+    return f'"{escaped}"' + ("..." if len(text) > SHOWN_FIELD_CHARS else "")
+
+
+def is_control(char):
+    code = ord(char)
+    return code < 0x20 or 0x7F <= code <= 0x9F
+
+
+def decode(data):
+    try:
+        return data.decode("utf-8-sig")
+    except UnicodeDecodeError as err:
+        line = data.count(b"\n", 0, err.start) + 1
+        raise ListError(line, f"not UTF-8: byte 0x{data[err.start]:02X} cannot start or continue a character") from None
+
+
+def read_rows(text):
+    """Yields (line, fields) for every row that is not blank."""
+    reader = csv.reader(io.StringIO(text, newline=""), strict=True)
+    line = 1
+    while True:
+        try:
+            fields = next(reader)
+        except StopIteration:
+            return
+        except csv.Error as err:
+            hint = " (a quote is never closed)" if "unexpected end of data" in str(err) else ""
+            raise ListError(line, f"unreadable CSV in the row starting here: {err}{hint}") from None
+        if fields:
+            yield line, fields
+        line = reader.line_num + 1
+
+
+def serial_problem(serial):
+    """Why the tool could not store this serial, or None."""
+    if serial == "":
+        return "the serial is empty"
+    if serial == NOT_FOUND_SENTINEL:
+        return 'the serial "0" would be reported as not found'
+    if serial.startswith(FAILURE_PREFIX):
+        return f"the serial {shown(serial)} begins with \"{FAILURE_PREFIX}\" and would read as a failure"
+    controls = [c for c in serial if is_control(c)]
+    if controls:
+        return f"the serial {shown(serial)} holds the control character U+{ord(controls[0]):04X}"
+    size = len(serial.encode("utf-8"))
+    if size > MAX_SERIAL_BYTES:
+        return f"the serial is {size} bytes long; at most {MAX_SERIAL_BYTES} fit"
+    return None
+
+
+def check_list(text, report):
+    """The accepted rows, in list order, with the header flag and counts.
+
+    `report(line, kind, message)` receives every error and warning.
+    """
+    rows = []
+    first_line_of_mac = {}
+    first_line_of_serial = {}
+    header_skipped = False
+    errors = 0
+    for index, (line, fields) in enumerate(read_rows(text)):
+        if index == 0 and not ANY_MAC.fullmatch(fields[0]):
+            header_skipped = True
+            continue
+        if len(fields) != 2:
+            report(line, "error", f"expected 2 fields (MAC, serial), found {len(fields)}")
+            errors += 1
+            continue
+        mac, serial = fields
+        if not TABLE_MAC.fullmatch(mac):
+            report(line, "error", f"the MAC {shown(mac)} is not six upper-case hexadecimal pairs joined by \":\"")
+            errors += 1
+            continue
+        problem = serial_problem(serial)
+        if problem:
+            report(line, "error", problem)
+            errors += 1
+            continue
+        if mac in first_line_of_mac:
+            report(line, "warning", f"the MAC {mac} repeats line {first_line_of_mac[mac]}; the row of line {first_line_of_mac[mac]} wins")
+        else:
+            first_line_of_mac[mac] = line
+        if serial in first_line_of_serial:
+            report(line, "warning", f"the serial {shown(serial)} repeats line {first_line_of_serial[serial]}")
+        else:
+            first_line_of_serial[serial] = line
+        if not PLAIN_SERIAL.fullmatch(serial):
+            report(line, "warning", f"the serial {shown(serial)} has characters other than A-Z, 0-9 and \"-\"")
+        rows.append((mac, serial))
+    return rows, header_skipped, errors
+
+
+def c_literal(text):
+    """A C++ string literal holding exactly the UTF-8 bytes of `text`."""
+    out = []
+    for byte in text.encode("utf-8"):
+        char = chr(byte)
+        if char in '"\\?':  # "?" too, so no "??" sequence can become a trigraph
+            out.append("\\" + char)
+        elif 0x20 <= byte < 0x7F:
+            out.append(char)
+        else:
+            out.append(f"\\{byte:03o}")  # three octal digits end the escape unambiguously
+    return '"' + "".join(out) + '"'
+
+
+def render(rows, list_name):
+    capacity = max(len(serial.encode("utf-8")) for _, serial in rows) + 1
+    lines = [
+        f"// Generated by gen_serial_rows.py from {list_name}. Do not edit: change the list and rebuild.",
+        f"// {len(rows)} rows in list order; for a repeated MAC the first row wins.",
+        f"constexpr SerialRow<{capacity}> serialRows[] = {{",
+    ]
+    for mac, serial in rows:
+        lines.append(f"    {{\"{mac}\", {c_literal(serial)}, {len(serial.encode('utf-8'))}}},")
+    lines.append("};")
+    return "\n".join(lines) + "\n"
+
+
+def remove_if_present(path):
+    try:
+        os.remove(path)
+    except FileNotFoundError:
+        pass
+
+
+def main(argv):
+    if len(argv) != 3:
+        print("usage: gen_serial_rows.py LIST.csv OUTPUT.inc", file=sys.stderr)
+        return 2
+    list_path, output_path = argv[1], argv[2]
+    sys.stderr.reconfigure(errors="backslashreplace")
+    warnings = 0
+
+    def report(line, kind, message):
+        nonlocal warnings
+        warnings += kind == "warning"
+        print(f"{list_path}:{line}: {kind}: {message}", file=sys.stderr)
+
+    # A stale table must not outlive a list that was refused.
+    remove_if_present(output_path)
+    try:
+        with open(list_path, "rb") as source:
+            data = source.read()
+        rows, header_skipped, errors = check_list(decode(data), report)
+        if errors == 0 and not rows:
+            report(1, "error", "the list has no rows")
+            errors = 1
+    except OSError as err:
+        print(f"{list_path}: error: {err.strerror}", file=sys.stderr)
+        return 1
+    except ListError as err:
+        report(err.line, "error", str(err))
+        errors = 1
+    if errors:
+        print(f"{list_path}: {errors} error{'s' * (errors != 1)}; no table written", file=sys.stderr)
+        return 1
+
+    temporary = output_path + ".tmp"
+    with open(temporary, "w", encoding="ascii", newline="\n") as out:
+        out.write(render(rows, os.path.basename(list_path)))
+    os.replace(temporary, output_path)
+    header = ", header skipped" if header_skipped else ""
+    print(f"{list_path}: {len(rows)} rows taken{header}, {warnings} warning{'s' * (warnings != 1)}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
