@@ -1,0 +1,38 @@
+# Turning a MAC-to-serial list into the rows compiled into MACtoSN.
+
+set(MACTOSN_ROWS_GENERATOR "${CMAKE_CURRENT_LIST_DIR}/../data/gen_serial_rows.py")
+get_filename_component(MACTOSN_ROWS_GENERATOR "${MACTOSN_ROWS_GENERATOR}" ABSOLUTE)
+
+# mactosn_serial_rows(NAME LIST): checks LIST and generates its rows into the
+# build folder, behind the custom target mactosn_rows_NAME. A refused list
+# fails the build with the generator's FILE:LINE messages.
+function(mactosn_serial_rows name list)
+  get_filename_component(list "${list}" ABSOLUTE)
+  set(dir "${CMAKE_CURRENT_BINARY_DIR}/serial_rows_${name}")
+  set(rows "${dir}/serial_rows.inc")
+  add_custom_command(
+    OUTPUT "${rows}"
+    COMMAND "${CMAKE_COMMAND}" -E make_directory "${dir}"
+    COMMAND "${Python3_EXECUTABLE}" "${MACTOSN_ROWS_GENERATOR}" "${list}" "${rows}"
+    MAIN_DEPENDENCY "${list}"
+    DEPENDS "${MACTOSN_ROWS_GENERATOR}"
+    COMMENT "Checking ${list} and generating its serial rows"
+    VERBATIM)
+  add_custom_target(mactosn_rows_${name} DEPENDS "${rows}")
+  set_property(TARGET mactosn_rows_${name} PROPERTY ROWS_DIR "${dir}")
+endfunction()
+
+# mactosn_use_rows(TARGET NAME): compiles TARGET against the rows of NAME.
+function(mactosn_use_rows target name)
+  get_target_property(dir mactosn_rows_${name} ROWS_DIR)
+  add_dependencies(${target} mactosn_rows_${name})
+  target_include_directories(${target} PRIVATE "${dir}" "${PROJECT_SOURCE_DIR}/src")
+  target_compile_features(${target} PRIVATE cxx_std_17)
+  set_target_properties(${target} PROPERTIES CXX_EXTENSIONS OFF)
+endfunction()
+
+# mactosn_add_tool(TARGET NAME): the tool itself, built with the rows of NAME.
+function(mactosn_add_tool target name)
+  add_executable(${target} "${PROJECT_SOURCE_DIR}/src/MACtoSN.cpp")
+  mactosn_use_rows(${target} ${name})
+endfunction()
