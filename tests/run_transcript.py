@@ -1,0 +1,127 @@
+#!/usr/bin/env python3
+"""Runs a command-line transcript against MACtoSN and compares exact bytes.
+
+Usage: run_transcript.py TRANSCRIPT [--emulator CMD] TOOL
+
+A transcript is a list of cases under "## heading" lines:
+
+    $ MACtoSN "02:5E:A1:00:00:04", "ignored"     (arguments: Python expressions)
+    $ MACtoSN "02:5E:A1:00:00:04" >/dev/full     (or >&- for a closed stdout)
+    stdout "BV180100001"      (exact bytes; "stdout fail" is the failure line
+                               for the first argument, or the empty MAC)
+    stderr "..."              (optional; standard error is otherwise empty)
+    status 0
+
+Standard output and error are compared byte for byte, so a line end the tool
+did not write, or one it wrote, fails the case.
+"""
+
+import argparse
+import os
+import subprocess
+import sys
+
+FAILURE_PREFIX = b"Fail:Mac="
+FAILURE_SUFFIX = b" Not Found In /ZOR/System/Config/BrenvicMACtoSerial.csv"
+REDIRECTS = (">/dev/full", ">&-")
+
+
+def as_bytes(value):
+    return value if isinstance(value, bytes) else value.encode("utf-8")
+
+
+def evaluate(expression, where):
+    try:
+        return eval(expression, {"__builtins__": {}}, {})  # the transcript is ours, not input
+    except Exception as err:  # a broken transcript must name its line
+        sys.exit(f"{where}: cannot read {expression!r}: {err}")
+
+
+def parse(path):
+    cases = []
+    heading = ""
+    with open(path, encoding="utf-8") as source:
+        for number, raw in enumerate(source, 1):
+            line = raw.rstrip("\n")
+            where = f"{path}:{number}"
+            if not line.strip() or line.startswith("# "):
+                continue
+            if line.startswith("## "):
+                heading = line[3:]
+            elif line.startswith("$ MACtoSN"):
+                command = line[len("$ MACtoSN"):].strip()
+                redirect = next((r for r in REDIRECTS if command.endswith(r)), None)
+                if redirect:
+                    command = command[: -len(redirect)].strip()
+                args = [as_bytes(a) for a in evaluate(f"[{command}]", where)]
+                cases.append({"where": where, "heading": heading, "args": args, "redirect": redirect,
+                              "stderr": b"", "stdout": None, "status": None})
+            elif cases and line.startswith(("stdout ", "stderr ", "status ")):
+                key, value = line.split(" ", 1)
+                case = cases[-1]
+                if key == "status":
+                    case["status"] = int(value)
+                elif key == "stdout" and value == "fail":
+                    mac = case["args"][0] if case["args"] else b""
+                    case["stdout"] = FAILURE_PREFIX + mac + FAILURE_SUFFIX
+                else:
+                    case[key] = as_bytes(evaluate(value, where))
+            else:
+                sys.exit(f"{where}: cannot read this line")
+    for case in cases:
+        if case["status"] is None or (case["stdout"] is None and case["redirect"] is None):
+            sys.exit(f"{case['where']}: a case needs its stdout and status")
+    return cases
+
+
+def run(case, command):
+    stdout = subprocess.PIPE
+    if case["redirect"] == ">/dev/full":
+        stdout = open("/dev/full", "wb")
+    # close_fds with pass_fds=() and stdout closed in the child: fd 1 is not inherited.
+    preexec = (lambda: os.close(1)) if case["redirect"] == ">&-" else None
+    try:
+        result = subprocess.run(command + case["args"], stdin=subprocess.DEVNULL, stdout=stdout,
+                                stderr=subprocess.PIPE, preexec_fn=preexec)
+    finally:
+        if stdout is not subprocess.PIPE:
+            stdout.close()
+    return result.stdout or b"", result.stderr, result.returncode
+
+
+def shorten(data):
+    text = repr(data)
+    return text if len(text) <= 200 else text[:120] + f"... ({len(data)} bytes)"
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("transcript")
+    parser.add_argument("tool")
+    parser.add_argument("--emulator", default="", help="';'-separated command that runs the tool")
+    args = parser.parse_args()
+    command = [part for part in args.emulator.split(";") if part] + [args.tool]
+
+    passed = failed = 0
+    for case in parse(args.transcript):
+        stdout, stderr, status = run(case, command)
+        problems = []
+        if case["stdout"] is not None and stdout != case["stdout"]:
+            problems.append(f"stdout {shorten(stdout)}, expected {shorten(case['stdout'])}")
+        if stderr != case["stderr"]:
+            problems.append(f"stderr {shorten(stderr)}, expected {shorten(case['stderr'])}")
+        if status != case["status"]:
+            problems.append(f"status {status}, expected {case['status']}")
+        if problems:
+            failed += 1
+            print(f"FAIL {case['where']} [{case['heading']}]")
+            for problem in problems:
+                print(f"  {problem}")
+        else:
+            passed += 1
+    print(f"{passed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

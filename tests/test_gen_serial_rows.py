@@ -1,0 +1,134 @@
+#!/usr/bin/env python3
+"""The generator's verdicts on small lists: what it refuses, warns about and takes.
+
+Usage: test_gen_serial_rows.py GENERATOR
+"""
+
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+GENERATOR = None
+GOOD = b"02:5E:A1:00:00:04,BV180100001\n"
+
+# (name, list bytes, expected "LINE: kind" prefixes in order, each as
+#  (line, kind, text the message must contain))
+REFUSED = [
+    ("lower-case MAC", GOOD + b"02:5e:a1:00:00:08,BV180100002\n", [(2, "error", "upper-case")]),
+    ("dashed MAC", GOOD + b"02-5E-A1-00-00-08,BV180100002\n", [(2, "error", "02-5E-A1-00-00-08")]),
+    ("MAC with trailing space", GOOD + b"02:5E:A1:00:00:08 ,BV180100002\n", [(2, "error", "MAC")]),
+    ("MAC without separators", GOOD + b"025EA1000008,BV180100002\n", [(2, "error", "MAC")]),
+    ("one field", GOOD + b"02:5E:A1:00:00:08\n", [(2, "error", "found 1")]),
+    ("three fields", GOOD + b"02:5E:A1:00:00:08,BV180100002,extra\n", [(2, "error", "found 3")]),
+    ("trailing comma", GOOD + b"02:5E:A1:00:00:08,BV180100002,\n", [(2, "error", "found 3")]),
+    ("empty serial", GOOD + b"02:5E:A1:00:00:08,\n", [(2, "error", "empty")]),
+    ("sentinel serial", GOOD + b"02:5E:A1:00:00:08,0\n", [(2, "error", '"0"')]),
+    ("failure-looking serial", GOOD + b"02:5E:A1:00:00:08,Fail:Mac=1\n", [(2, "error", "Fail:Mac=")]),
+    ("tab in serial", GOOD + b"02:5E:A1:00:00:08,BV\t1\n", [(2, "error", "U+0009")]),
+    ("line end in quoted serial", GOOD + b'02:5E:A1:00:00:08,"BV\n1"\n', [(2, "error", "U+000A")]),
+    ("DEL in serial", GOOD + b"02:5E:A1:00:00:08,BV\x7f1\n", [(2, "error", "U+007F")]),
+    ("NUL in serial", GOOD + b"02:5E:A1:00:00:08,BV\x001\n", [(2, "error", "U+0000")]),
+    ("NUL in MAC", GOOD + b"02:5E:A1:00:00:0\x00,BV1\n", [(2, "error", "MAC")]),
+    ("serial too long", GOOD + b"02:5E:A1:00:00:08," + b"S" * 256 + b"\n", [(2, "error", "256 bytes")]),
+    ("huge field", GOOD + b"02:5E:A1:00:00:08," + b"S" * 200000 + b"\n", [(2, "error", "field larger")]),
+    ("lone quote", GOOD + b'02:5E:A1:00:00:08,"BV1\n02:5E:A1:00:00:0C,BV2\n', [(2, "error", "unreadable CSV")]),
+    ("quote inside a field", GOOD + b'02:5E:A1:00:00:08,"BV"1"\n', [(2, "error", "unreadable CSV")]),
+    ("not UTF-8", GOOD + b"\n02:5E:A1:00:00:08,BV\xff1\n", [(3, "error", "0xFF")]),
+    ("Latin-1 export", GOOD + b"02:5E:A1:00:00:08,S\xc9RIE\n", [(2, "error", "not UTF-8")]),
+    ("no rows", b"", [(1, "error", "no rows")]),
+    ("header only", b"MAC,Serial\r\n\r\n", [(1, "error", "no rows")]),
+    ("lower-case first row is no header", b"02:5e:a1:00:00:04,BV1\n" + GOOD, [(1, "error", "MAC")]),
+    ("every bad row is named", b"MAC,Serial\n" + GOOD + b"bad,1\n\n02:5E:A1:00:00:08,\n02:5E:A1:00:00:0C\n",
+     [(3, "error", "bad"), (5, "error", "empty"), (6, "error", "found 1")]),
+]
+
+WARNED = [
+    ("repeated MAC", GOOD + b"02:5E:A1:00:00:08,BV2\n02:5E:A1:00:00:04,BV3\n",
+     [(3, "warning", "repeats line 1")]),
+    ("repeated serial", GOOD + b"02:5E:A1:00:00:08,BV180100001\n", [(2, "warning", "repeats line 1")]),
+    ("spreadsheet formula error", GOOD + b"02:5E:A1:00:00:08,#NAME?\n", [(2, "warning", "#NAME?")]),
+    ("lower-case serial", GOOD + b"02:5E:A1:00:00:08,bv2\n", [(2, "warning", "A-Z, 0-9")]),
+]
+
+TAKEN = [
+    ("plain", GOOD, 1, False),
+    ("header", b"MAC Address,Serial Number\n" + GOOD, 1, True),
+    ("header named like a spreadsheet's", b"Column1,Column2\n" + GOOD, 1, True),
+    ("byte-order mark, CRLF, quotes, blank lines",
+     b'\xef\xbb\xbf"MAC","Serial"\r\n\r\n"02:5E:A1:00:00:04","BV1"\r\n02:5E:A1:00:00:08,BV2\r\n\r\n', 2, True),
+    ("no line end at the end", b"02:5E:A1:00:00:04,BV1", 1, False),
+    ("quoted fields", b'"02:5E:A1:00:00:04","BV-1"\n', 1, False),
+]
+
+
+class Generator(unittest.TestCase):
+    def run_generator(self, data, stale=False):
+        folder = tempfile.mkdtemp()
+        source = os.path.join(folder, "list.csv")
+        output = os.path.join(folder, "serial_rows.inc")
+        with open(source, "wb") as out:
+            out.write(data)
+        if stale:
+            with open(output, "w") as out:
+                out.write("stale")
+        result = subprocess.run([sys.executable, GENERATOR, source, output],
+                                capture_output=True, timeout=60)
+        rows = None
+        if os.path.exists(output):
+            with open(output, "rb") as inc:
+                rows = inc.read()
+        return result, source, rows
+
+    def assert_messages(self, result, source, expected):
+        lines = result.stderr.decode().splitlines()
+        messages = [line for line in lines
+                    if line.startswith(source + ":") and (": error: " in line or ": warning: " in line)]
+        self.assertEqual(len(messages), len(expected), lines)
+        for message, (line, kind, text) in zip(messages, expected):
+            self.assertTrue(message.startswith(f"{source}:{line}: {kind}: "), message)
+            self.assertIn(text, message)
+
+    def test_refused(self):
+        for name, data, expected in REFUSED:
+            with self.subTest(name):
+                result, source, rows = self.run_generator(data, stale=True)
+                self.assertEqual(result.returncode, 1)
+                self.assertIsNone(rows, "a refused list must leave no table behind")
+                self.assert_messages(result, source, expected)
+                self.assertEqual(result.stdout, b"")
+
+    def test_warned(self):
+        for name, data, expected in WARNED:
+            with self.subTest(name):
+                result, source, rows = self.run_generator(data)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assert_messages(result, source, expected)
+                self.assertIn(f"{len(expected)} warning".encode(), result.stdout)
+
+    def test_taken(self):
+        for name, data, count, header in TAKEN:
+            with self.subTest(name):
+                result, source, rows = self.run_generator(data)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertEqual(result.stderr, b"")
+                summary = f"{source}: {count} rows taken{', header skipped' if header else ''}, 0 warnings\n"
+                self.assertEqual(result.stdout.decode(), summary)
+                self.assertEqual(rows.count(b'    {"02:5E:A1:'), count)
+
+    def test_literals_escape_every_byte_that_needs_it(self):
+        data = '02:5E:A1:00:00:04,"q""b\\\\??/é"\n'.encode()
+        result, _, rows = self.run_generator(data)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn(b'{"02:5E:A1:00:00:04", "q\\"b\\\\\\\\\\?\\?/\\303\\251", 10},', rows)
+
+    def test_same_list_same_bytes(self):
+        first = self.run_generator(GOOD * 1 + b"02:5E:A1:00:00:08,BV2\n")[2]
+        second = self.run_generator(GOOD * 1 + b"02:5E:A1:00:00:08,BV2\n")[2]
+        self.assertEqual(first, second)
+
+
+if __name__ == "__main__":
+    GENERATOR = sys.argv.pop(1)
+    unittest.main(verbosity=1)
