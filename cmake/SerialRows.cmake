@@ -43,4 +43,15 @@ function(mactosn_add_tool target name)
   endif()
   target_compile_options(${target} PRIVATE -ffunction-sections -fdata-sections)
   target_link_options(${target} PRIVATE -Wl,--gc-sections -Wl,--as-needed)
+  # The device looks for its own libraries in one place. The build tree gets
+  # the same path exactly: CMake's own build path would add an empty entry,
+  # which the loader reads as the current directory.
+  set_target_properties(${target} PROPERTIES
+    BUILD_WITH_INSTALL_RPATH ON
+    INSTALL_RPATH "${MACTOSN_RUNPATH}")
+  # No build folder may leak into the executable, so two builds of the same
+  # sources from different folders are byte-identical.
+  target_compile_options(${target} PRIVATE
+    "-ffile-prefix-map=${PROJECT_SOURCE_DIR}=."
+    "-ffile-prefix-map=${PROJECT_BINARY_DIR}=.")
 endfunction()

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs what the build and tests need when it is missing, then builds
-# MACtoSN and runs every test. Run from anywhere; builds under ./build-test.
+# Installs what the builds and tests need when it is missing, then builds
+# MACtoSN for the build host and for the device (ARMv7-A, run under
+# qemu-arm), runs every test on both, and checks that the device build is
+# reproducible. Builds go under ./build-test (or $MACTOSN_TEST_BUILD_DIR).
 set -euo pipefail
 
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -8,19 +10,37 @@ out=${MACTOSN_TEST_BUILD_DIR:-$top/build-test}
 jobs=$(nproc 2>/dev/null || echo 2)
 
 need=()
-have() { command -v "$1" >/dev/null 2>&1; }
-have cmake || need+=(cmake)
-have g++ || need+=(g++)
-have python3 || need+=(python3)
-have ninja || need+=(ninja-build)
+want() { command -v "$1" >/dev/null 2>&1 || need+=("$2"); }
+want cmake cmake
+want ninja ninja-build
+want g++ g++
+want python3 python3
+want arm-linux-gnueabihf-g++ g++-arm-linux-gnueabihf
+want qemu-arm qemu-user
 if ((${#need[@]})); then
-  echo "Installing: ${need[*]}"
+  echo "== installing: ${need[*]}"
   sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
-  $sudo apt-get update -qq
+  $sudo apt-get update -qq </dev/null
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${need[@]}" </dev/null
 fi
 
-echo "== host build"
-cmake -S "$top" -B "$out/host" -G Ninja -DCMAKE_BUILD_TYPE=Release
-cmake --build "$out/host" -j "$jobs"
-ctest --test-dir "$out/host" --output-on-failure -j "$jobs"
+for preset in host device; do
+  echo "== $preset build and tests"
+  cmake --preset "$preset" -S "$top" -B "$out/$preset" -G Ninja
+  cmake --build "$out/$preset" -j "$jobs"
+  ctest --test-dir "$out/$preset" --output-on-failure -j "$jobs"
+done
+
+echo "== device build reproducible from another folder"
+copy="$out/elsewhere/source"
+rm -rf "$out/elsewhere"
+mkdir -p "$copy"
+(cd "$top" && tar cf - --exclude='./build*' --exclude=./.git .) | tar xf - -C "$copy"
+cmake --preset device -S "$copy" -B "$out/elsewhere/device" -G Ninja -DBUILD_TESTING=OFF
+cmake --build "$out/elsewhere/device" -j "$jobs"
+if cmp "$out/device/MACtoSN" "$out/elsewhere/device/MACtoSN"; then
+  echo "reproducible: 1 passed, 0 failed"
+else
+  echo "reproducible: 0 passed, 1 failed"
+  exit 1
+fi

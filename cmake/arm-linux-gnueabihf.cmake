@@ -1,0 +1,22 @@
+# The device: 32-bit ARMv7-A, hard-float ABI, built with Debian's
+# arm-linux-gnueabihf cross compiler (g++-arm-linux-gnueabihf). Programs the
+# build runs itself (Python, the row generator) are the build host's; the
+# project's own executables run under qemu-arm (qemu-user), so `ctest` in
+# this build folder runs the whole suite on the ARM executables.
+
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR arm)
+
+set(MACTOSN_TARGET_TRIPLE arm-linux-gnueabihf)
+set(CMAKE_C_COMPILER ${MACTOSN_TARGET_TRIPLE}-gcc)
+set(CMAKE_CXX_COMPILER ${MACTOSN_TARGET_TRIPLE}-g++)
+set(CMAKE_C_FLAGS_INIT "-march=armv7-a -mfpu=vfpv3-d16 -mfloat-abi=hard")
+set(CMAKE_CXX_FLAGS_INIT "-march=armv7-a -mfpu=vfpv3-d16 -mfloat-abi=hard")
+
+set(CMAKE_FIND_ROOT_PATH /usr/${MACTOSN_TARGET_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -L /usr/${MACTOSN_TARGET_TRIPLE})
