@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Installs what the builds and tests need when it is missing, then builds
 # MACtoSN for the build host and for the device (ARMv7-A, run under
-# qemu-arm), runs every test on both, and checks that the device build is
-# reproducible. Builds go under ./build-test (or $MACTOSN_TEST_BUILD_DIR).
+# qemu-arm), runs every test on both, checks that the device build is
+# reproducible, runs the suite again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and fuzzes the tool for a minute
+# ($MACTOSN_FUZZ_SECONDS). Builds go under ./build-test
+# (or $MACTOSN_TEST_BUILD_DIR).
 set -euo pipefail
 
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -11,12 +14,15 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 need=()
 want() { command -v "$1" >/dev/null 2>&1 || need+=("$2"); }
+want_package() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed" || need+=("$1"); }
 want cmake cmake
 want ninja ninja-build
 want g++ g++
 want python3 python3
 want arm-linux-gnueabihf-g++ g++-arm-linux-gnueabihf
 want qemu-arm qemu-user
+want clang++ clang
+want_package libclang-rt-14-dev
 if ((${#need[@]})); then
   echo "== installing: ${need[*]}"
   sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
@@ -24,12 +30,18 @@ if ((${#need[@]})); then
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${need[@]}" </dev/null
 fi
 
-for preset in host device; do
+build_and_test() {
+  local preset=$1; shift
   echo "== $preset build and tests"
-  cmake --preset "$preset" -S "$top" -B "$out/$preset" -G Ninja
+  cmake --preset "$preset" -S "$top" -B "$out/$preset" -G Ninja "$@"
   cmake --build "$out/$preset" -j "$jobs"
-  ctest --test-dir "$out/$preset" --output-on-failure -j "$jobs"
-done
+  (cd "$top" && ctest --preset "$preset" --test-dir "$out/$preset" -j "$jobs")
+}
+
+build_and_test host
+build_and_test device
+build_and_test sanitize
+build_and_test fuzz -DMACTOSN_FUZZ_SECONDS="${MACTOSN_FUZZ_SECONDS:-60}"
 
 echo "== device build reproducible from another folder"
 copy="$out/elsewhere/source"
