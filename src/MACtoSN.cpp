@@ -53,10 +53,13 @@ alignas(std::max_align_t) unsigned char tableArena[tableArenaBytes];
 std::size_t tableArenaLow = 0;
 std::size_t tableArenaHigh = tableArenaBytes;
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define MACTOSN_ADDRESS_SANITIZER
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(MACTOSN_ADDRESS_SANITIZER)
 constexpr bool tableUsesHeap = true;
-#elif defined(__has_feature)
-constexpr bool tableUsesHeap = __has_feature(address_sanitizer);
 #else
 constexpr bool tableUsesHeap = false;
 #endif
@@ -134,9 +137,9 @@ void writeFailureLine(const std::string& mac) {
 }
 
 // The text must reach standard output: a caller reads nothing else, so a
-// lost write must not pass for an answer.
+// lost write must not pass for an answer. A long answer may have failed
+// before the flush; errno then still names that write's error.
 int flushStandardOutput(int status) {
-    errno = 0;
     std::cout.flush();
     if (std::cout) {
         return status;
