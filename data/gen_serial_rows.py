@@ -111,7 +111,10 @@ def check_list(text, report):
             header_skipped = True
             continue
         if len(fields) != 2:
-            report(line, "error", f"expected 2 fields (MAC, serial), found {len(fields)}")
+            hint = ""
+            if len(fields) == 1 and (";" in fields[0] or "\t" in fields[0]):
+                hint = " (fields must be separated by commas, not semicolons or tabs)"
+            report(line, "error", f"expected 2 fields (MAC, serial), found {len(fields)}{hint}")
             errors += 1
             continue
         mac, serial = fields

@@ -22,6 +22,7 @@ REFUSED = [
     ("MAC without separators", GOOD + b"025EA1000008,BV180100002\n", [(2, "error", "MAC")]),
     ("one field", GOOD + b"02:5E:A1:00:00:08\n", [(2, "error", "found 1")]),
     ("three fields", GOOD + b"02:5E:A1:00:00:08,BV180100002,extra\n", [(2, "error", "found 3")]),
+    ("semicolon-separated export", b"MAC;Serial\r\n02:5E:A1:00:00:04;BV1\r\n", [(2, "error", "not semicolons")]),
     ("trailing comma", GOOD + b"02:5E:A1:00:00:08,BV180100002,\n", [(2, "error", "found 3")]),
     ("empty serial", GOOD + b"02:5E:A1:00:00:08,\n", [(2, "error", "empty")]),
     ("sentinel serial", GOOD + b"02:5E:A1:00:00:08,0\n", [(2, "error", '"0"')]),
