@@ -17,13 +17,12 @@
 
 namespace {
 
-// One row of the list. Fixed-width char arrays instead of std::string
-// literals: a constant array of them compiles in seconds and needs no
-// relocations, where 28,798 std::string pairs take the compiler many minutes.
-template <std::size_t SerialCapacity>
+// One row of the list; its serial is packed into serialText with the others.
+// Char arrays instead of std::string literals: a constant array of them
+// compiles in seconds and needs no relocations, where 28,798 std::string
+// pairs take the compiler many minutes.
 struct SerialRow {
     char mac[18];
-    char serial[SerialCapacity];
     unsigned char serialLength;
 };
 
@@ -33,7 +32,7 @@ const char* const notFoundSentinel = "0";
 const std::size_t macLength = 17;
 
 constexpr std::size_t serialRowCount = sizeof serialRows / sizeof serialRows[0];
-constexpr std::size_t serialCapacity = sizeof serialRows[0].serial;
+constexpr std::size_t serialTextBytes = sizeof serialText - 1;
 
 // Nodes, keys and buckets of the table come from one static block, handed
 // out in order and never given back one by one: the table is filled once,
@@ -46,8 +45,7 @@ constexpr std::size_t serialCapacity = sizeof serialRows[0].serial;
 // block, the rest comes from the heap. Sanitizer builds take everything from
 // the heap, so that each allocation keeps its own bounds.
 constexpr std::size_t tableArenaBytes =
-    serialRowCount * (4 * sizeof(void*) + 2 * sizeof(std::string) + macLength + 1 +
-                      (serialCapacity > 16 ? serialCapacity : 0)) +
+    serialRowCount * (4 * sizeof(void*) + 2 * sizeof(std::string) + macLength + 2) + serialTextBytes +
     (serialRowCount + serialRowCount / 4 + 64) * sizeof(void*);
 alignas(std::max_align_t) unsigned char tableArena[tableArenaBytes];
 std::size_t tableArenaLow = 0;
@@ -123,9 +121,11 @@ SerialTable buildSerialTable() {
     // Sized before the first insertion so the fill never rehashes; rows go in
     // list order and emplace keeps an existing key, so the first row wins.
     SerialTable table(serialRowCount);
+    const char* serial = serialText;
     for (const auto& row : serialRows) {
         table.emplace(std::piecewise_construct, std::forward_as_tuple(row.mac, macLength),
-                      std::forward_as_tuple(row.serial, row.serialLength));
+                      std::forward_as_tuple(serial, row.serialLength));
+        serial += row.serialLength;
     }
     return table;
 }

@@ -1,14 +1,16 @@
 #!/usr/bin/env python3
 """Checks that every row of a list comes back byte for byte from the built table.
 
-Usage: check_serial_table.py LIST.csv [--emulator CMD] DUMP_PROGRAM
+Usage: check_serial_table.py LIST.csv [--emulator CMD] [--fingerprint-in EXE] DUMP_PROGRAM
 
 Reads the list on its own (first row of a repeated MAC wins), runs the dump
 program once, and compares the table's shape and every pair with the list.
+With --fingerprint-in, EXE must carry the list's SHA-256 and row count as text.
 """
 
 import argparse
 import csv
+import hashlib
 import io
 import re
 import subprocess
@@ -17,9 +19,13 @@ import sys
 ANY_MAC = re.compile(r"(?:[0-9A-Fa-f]{2}[:-]){5}[0-9A-Fa-f]{2}")
 
 
-def expected_pairs(path):
+def read_list(path):
     with open(path, "rb") as source:
-        text = source.read().decode("utf-8-sig")
+        return source.read()
+
+
+def expected_pairs(data):
+    text = data.decode("utf-8-sig")
     rows = [r for r in csv.reader(io.StringIO(text, newline="")) if r]
     if rows and not ANY_MAC.fullmatch(rows[0][0]):
         rows = rows[1:]
@@ -34,9 +40,11 @@ def main():
     parser.add_argument("list")
     parser.add_argument("dump")
     parser.add_argument("--emulator", default="", help="';'-separated command that runs the dump program")
+    parser.add_argument("--fingerprint-in", help="executable that must name the list it was built from")
     args = parser.parse_args()
 
-    row_count, pairs = expected_pairs(args.list)
+    data = read_list(args.list)
+    row_count, pairs = expected_pairs(data)
     some_mac = next(iter(pairs)).decode()
     last_group = int(some_mac[-2:], 16)
     misses = [
@@ -83,6 +91,12 @@ def main():
             failures.append(f"{mac.decode()}: table holds {got!r}, list says {serial!r}")
     for mac in table.keys() - pairs.keys():
         failures.append(f"{mac!r} is in the table but not in the list")
+    if args.fingerprint_in:
+        fingerprint = f"MACtoSN list sha256={hashlib.sha256(data).hexdigest()} rows={row_count}\0".encode()
+        with open(args.fingerprint_in, "rb") as executable:
+            found = executable.read().count(fingerprint)
+        if found != 1:
+            failures.append(f"{args.fingerprint_in} carries {fingerprint[:-1]!r} {found} times, expected once")
 
     for failure in failures[:20]:
         print(failure, file=sys.stderr)

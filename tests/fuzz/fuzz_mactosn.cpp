@@ -33,8 +33,10 @@ bool hasMacForm(const std::string& text) {
 const std::map<std::string, std::string>& listedSerials() {
     static const auto* serials = [] {
         auto* firstRows = new std::map<std::string, std::string>;
+        const char* serial = serialText;
         for (const auto& row : serialRows) {
-            firstRows->emplace(std::string(row.mac, macLength), std::string(row.serial, row.serialLength));
+            firstRows->emplace(std::string(row.mac, macLength), std::string(serial, row.serialLength));
+            serial += row.serialLength;
         }
         return firstRows;
     }();
