@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <iostream>
 #include <new>
@@ -14,6 +15,13 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23  // Linux 5.14; older C library headers lack it
+#endif
 
 namespace {
 
@@ -35,21 +43,34 @@ constexpr std::size_t serialRowCount = sizeof serialRows / sizeof serialRows[0];
 constexpr std::size_t serialTextBytes = sizeof serialText - 1;
 
 // Nodes, keys and buckets of the table come from one static block, handed
-// out in order and never given back one by one: the table is filled once,
-// only read afterwards, and dropped whole at exit. That saves two heap
-// allocations and two frees a row (keys are too long for the short-string
-// buffer), and the untouched part of the block costs no memory.
+// out in order and never given back: the table is filled once, only read
+// afterwards, and its memory goes when the process does. That saves two heap
+// allocations a row (keys are too long for the short-string buffer), the
+// untouched end of the block costs no memory, and since giving back does
+// nothing, the compiler drops the walk over every node at exit.
 //
-// Text (alignment 1) is taken from the top of the block and everything else
-// from the bottom, so keys pack without padding. Should a list outgrow the
-// block, the rest comes from the heap. Sanitizer builds take everything from
-// the heap, so that each allocation keeps its own bounds.
-constexpr std::size_t tableArenaBytes =
-    serialRowCount * (4 * sizeof(void*) + 2 * sizeof(std::string) + macLength + 2) + serialTextBytes +
-    (serialRowCount + serialRowCount / 4 + 64) * sizeof(void*);
-alignas(std::max_align_t) unsigned char tableArena[tableArenaBytes];
-std::size_t tableArenaLow = 0;
-std::size_t tableArenaHigh = tableArenaBytes;
+// Should a list outgrow the block, further blocks come from the heap, chained
+// so that leak checkers still reach them. Address-sanitizer builds take each
+// allocation from the heap and give it back, so that each keeps its own bounds.
+constexpr std::size_t roundUp(std::size_t bytes, std::size_t alignment) {
+    return (bytes + alignment - 1) / alignment * alignment;
+}
+// What the fill takes on this platform: a node (link, key, value, hash) and
+// its key's text a row, and about one bucket a row.
+constexpr std::size_t tableRowBytes =
+    roundUp(2 * sizeof(void*) + 2 * sizeof(std::string) + macLength + 1, alignof(void*));
+constexpr std::size_t tableFillBytes =
+    serialRowCount * tableRowBytes + (serialRowCount + serialRowCount / 8 + 64) * sizeof(void*);
+#ifdef MACTOSN_TABLE_BLOCK_BYTES  // lets a test build make the list outgrow the block
+constexpr std::size_t tableBlockBytes = roundUp(MACTOSN_TABLE_BLOCK_BYTES, alignof(std::max_align_t));
+#else
+// Serials of up to 15 bytes live inside their node; the block has room for
+// any longer ones, too.
+constexpr std::size_t tableBlockBytes =
+    roundUp(tableFillBytes + serialTextBytes + serialRowCount, alignof(std::max_align_t));
+#endif
+alignas(std::max_align_t) unsigned char tableBlock[tableBlockBytes];
+unsigned char* tableBlockNext = tableBlock;
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -62,29 +83,42 @@ constexpr bool tableUsesHeap = true;
 constexpr bool tableUsesHeap = false;
 #endif
 
-void* allocateForTable(std::size_t bytes, std::size_t alignment) {
-    if (!tableUsesHeap) {
-        if (alignment == 1) {
-            if (bytes <= tableArenaHigh - tableArenaLow) {
-                tableArenaHigh -= bytes;
-                return tableArena + tableArenaHigh;
-            }
-        } else {
-            const std::size_t start = (tableArenaLow + alignment - 1) & ~(alignment - 1);
-            if (start <= tableArenaHigh && bytes <= tableArenaHigh - start) {
-                tableArenaLow = start + bytes;
-                return tableArena + start;
-            }
-        }
+void* spareBlocks = nullptr;  // each heap block begins with a link to the one before
+unsigned char* spareNext = nullptr;
+std::size_t spareLeft = 0;
+
+[[gnu::noinline, gnu::cold]] void* allocateBeyondBlock(std::size_t bytes, std::size_t alignment) {
+    std::size_t skip = (0 - reinterpret_cast<std::uintptr_t>(spareNext)) & (alignment - 1);
+    if (spareNext == nullptr || spareLeft < skip || spareLeft - skip < bytes) {
+        const std::size_t header = alignof(std::max_align_t);
+        const std::size_t size = header + (bytes > tableBlockBytes ? bytes : tableBlockBytes);
+        auto* block = static_cast<unsigned char*>(::operator new(size));
+        *reinterpret_cast<void**>(block) = spareBlocks;
+        spareBlocks = block;
+        spareNext = block + header;
+        spareLeft = size - header;
+        skip = 0;
     }
-    return ::operator new(bytes);
+    void* const memory = spareNext + skip;
+    spareNext += skip + bytes;
+    spareLeft -= skip + bytes;
+    return memory;
 }
 
-void releaseForTable(void* memory) noexcept {
-    const auto* byte = static_cast<unsigned char*>(memory);
-    if (byte < tableArena || byte >= tableArena + tableArenaBytes) {
-        ::operator delete(memory);
+template <std::size_t Alignment>
+void* allocateForTable(std::size_t bytes) {
+    if (tableUsesHeap) {
+        return ::operator new(bytes);
     }
+    // The block's size is a multiple of every alignment, so `start` never
+    // passes its end.
+    auto* const start = reinterpret_cast<unsigned char*>(
+        roundUp(reinterpret_cast<std::uintptr_t>(tableBlockNext), Alignment));
+    if (bytes <= static_cast<std::size_t>(tableBlock + tableBlockBytes - start)) {
+        tableBlockNext = start + bytes;
+        return start;
+    }
+    return allocateBeyondBlock(bytes, Alignment);
 }
 
 template <class T>
@@ -93,17 +127,46 @@ struct TableAllocator {
     TableAllocator() noexcept = default;
     template <class U>
     TableAllocator(const TableAllocator<U>&) noexcept {}
-    T* allocate(std::size_t count) {
-        return static_cast<T*>(allocateForTable(count * sizeof(T), alignof(T)));
+    T* allocate(std::size_t count) { return static_cast<T*>(allocateForTable<alignof(T)>(count * sizeof(T))); }
+    void deallocate(T* memory, std::size_t) noexcept {
+        if (tableUsesHeap) {
+            ::operator delete(memory);
+        }
     }
-    void deallocate(T* memory, std::size_t) noexcept { releaseForTable(memory); }
 };
 template <class T, class U>
 bool operator==(const TableAllocator<T>&, const TableAllocator<U>&) noexcept { return true; }
 template <class T, class U>
 bool operator!=(const TableAllocator<T>&, const TableAllocator<U>&) noexcept { return false; }
 
-using TableText = std::basic_string<char, std::char_traits<char>, TableAllocator<char>>;
+// Keys and nearly all serials are 4 to 16 bytes long. Two overlapping
+// fixed-size moves copy them exactly, where a call to memcpy costs the device
+// more than the copy itself.
+struct TableTextTraits : std::char_traits<char> {
+    static char* copy(char* to, const char* from, std::size_t count) {
+        if (count >= 8 && count <= 16) {
+            copyOverlapping<8>(to, from, count);
+        } else if (count >= 4 && count < 8) {
+            copyOverlapping<4>(to, from, count);
+        } else {
+            std::char_traits<char>::copy(to, from, count);
+        }
+        return to;
+    }
+
+    // Both pieces are read before either is written: `to` and `from` may overlap.
+    template <std::size_t Piece>
+    static void copyOverlapping(char* to, const char* from, std::size_t count) {
+        char head[Piece];
+        char tail[Piece];
+        std::memcpy(head, from, Piece);
+        std::memcpy(tail, from + count - Piece, Piece);
+        std::memcpy(to, head, Piece);
+        std::memcpy(to + count - Piece, tail, Piece);
+    }
+};
+
+using TableText = std::basic_string<char, TableTextTraits, TableAllocator<char>>;
 
 // The standard library's text hash over the key's bytes. Not noexcept on
 // purpose: libstdc++ then keeps each key's hash in its node, as it does for
@@ -117,9 +180,27 @@ struct TableTextHash {
 using SerialTable = std::unordered_map<TableText, TableText, TableTextHash, std::equal_to<TableText>,
                                        TableAllocator<std::pair<const TableText, TableText>>>;
 
-SerialTable buildSerialTable() {
+// Most of a start's wall time went to page faults, one for each page of the
+// block the fill touches first. Faulting them in with one call costs a
+// fraction of that. Kernels before 5.14 refuse the request; the pages then
+// fault one by one, as they would anyway.
+void prefaultTableBlock() {
+    if (tableUsesHeap) {
+        return;
+    }
+    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto first = roundUp(reinterpret_cast<std::uintptr_t>(tableBlock), page);
+    const auto end = reinterpret_cast<std::uintptr_t>(tableBlock) +
+                     (tableFillBytes < tableBlockBytes ? tableFillBytes : tableBlockBytes);
+    if (first < end) {
+        madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
+    }
+}
+
+[[gnu::flatten]] SerialTable buildSerialTable() {
     // Sized before the first insertion so the fill never rehashes; rows go in
     // list order and emplace keeps an existing key, so the first row wins.
+    prefaultTableBlock();
     SerialTable table(serialRowCount);
     const char* serial = serialText;
     for (const auto& row : serialRows) {
