@@ -57,10 +57,16 @@ def is_control(char):
 
 def decode(data):
     try:
-        return data.decode("utf-8-sig")
+        text = data.decode("utf-8-sig")
     except UnicodeDecodeError as err:
         line = data.count(b"\n", 0, err.start) + 1
         raise ListError(line, f"not UTF-8: byte 0x{data[err.start]:02X} cannot start or continue a character") from None
+    # Python's CSV reader refuses a NUL only before 3.11, and with its own words:
+    # every version must say the same.
+    nul = data.find(b"\0")
+    if nul >= 0:
+        raise ListError(data.count(b"\n", 0, nul) + 1, "a NUL byte, which no text list holds (saved as UTF-16?)")
+    return text
 
 
 def read_rows(text):
@@ -196,6 +202,14 @@ def render(rows, list_name, list_fingerprint):
     return "\n".join(lines) + "\n"
 
 
+def say(stream, path, text):
+    """Writes `path` + `text` as a line: the path's own bytes and UTF-8 text,
+    whatever the locale or Python version."""
+    stream.flush()
+    stream.buffer.write(os.fsencode(path) + text.encode("utf-8") + b"\n")
+    stream.buffer.flush()
+
+
 def remove_if_present(path):
     try:
         os.remove(path)
@@ -208,13 +222,12 @@ def main(argv):
         print("usage: gen_serial_rows.py LIST.csv OUTPUT.inc", file=sys.stderr)
         return 2
     list_path, output_path = argv[1], argv[2]
-    sys.stderr.reconfigure(errors="backslashreplace")
     warnings = 0
 
     def report(line, kind, message):
         nonlocal warnings
         warnings += kind == "warning"
-        print(f"{list_path}:{line}: {kind}: {message}", file=sys.stderr)
+        say(sys.stderr, list_path, f":{line}: {kind}: {message}")
 
     # A stale table must not outlive a list that was refused.
     remove_if_present(output_path)
@@ -226,13 +239,13 @@ def main(argv):
             report(1, "error", "the list has no rows")
             errors = 1
     except OSError as err:
-        print(f"{list_path}: error: {err.strerror}", file=sys.stderr)
+        say(sys.stderr, list_path, f": error: {err.strerror}")
         return 1
     except ListError as err:
         report(err.line, "error", str(err))
         errors = 1
     if errors:
-        print(f"{list_path}: {errors} error{'s' * (errors != 1)}; no table written", file=sys.stderr)
+        say(sys.stderr, list_path, f": {errors} error{'s' * (errors != 1)}; no table written")
         return 1
 
     temporary = output_path + ".tmp"
@@ -240,8 +253,8 @@ def main(argv):
         out.write(render(rows, os.path.basename(list_path), fingerprint(data, rows)))
     os.replace(temporary, output_path)
     header = ", header skipped" if header_skipped else ""
-    print(f"{list_path}: {len(rows)} rows taken{header}, {warnings} warning{'s' * (warnings != 1)}, "
-          f"sha256={hashlib.sha256(data).hexdigest()}")
+    say(sys.stdout, list_path, f": {len(rows)} rows taken{header}, {warnings} warning{'s' * (warnings != 1)}, "
+        f"sha256={hashlib.sha256(data).hexdigest()}")
     return 0
 
 
