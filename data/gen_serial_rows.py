@@ -14,6 +14,7 @@ Oddities the tool copes with are reported as `FILE:LINE: warning: ...`.
 The output is written only once the whole list has been accepted.
 """
 
+import codecs
 import csv
 import hashlib
 import io
@@ -55,17 +56,27 @@ def is_control(char):
     return code < 0x20 or 0x7F <= code <= 0x9F
 
 
+# Where the CSV reader ends a line: reading with newline="" it ends one at
+# each LF, CRLF and lone CR.
+LINE_END = re.compile(rb"\r\n?|\n")
+
+
+def line_at(data, position):
+    return len(LINE_END.findall(data, 0, position)) + 1
+
+
 def decode(data):
+    body = data[len(codecs.BOM_UTF8):] if data.startswith(codecs.BOM_UTF8) else data
     try:
-        text = data.decode("utf-8-sig")
+        text = body.decode("utf-8")
     except UnicodeDecodeError as err:
-        line = data.count(b"\n", 0, err.start) + 1
-        raise ListError(line, f"not UTF-8: byte 0x{data[err.start]:02X} cannot start or continue a character") from None
+        bad = len(data) - len(body) + err.start
+        raise ListError(line_at(data, bad), f"not UTF-8: byte 0x{data[bad]:02X} does not begin a valid character") from None
     # Python's CSV reader refuses a NUL only before 3.11, and with its own words:
     # every version must say the same.
     nul = data.find(b"\0")
     if nul >= 0:
-        raise ListError(data.count(b"\n", 0, nul) + 1, "a NUL byte, which no text list holds (saved as UTF-16?)")
+        raise ListError(line_at(data, nul), "a NUL byte, which no text list holds (saved as UTF-16?)")
     return text
 
 
