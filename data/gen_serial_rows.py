@@ -3,10 +3,11 @@
 
 Usage: gen_serial_rows.py LIST.csv OUTPUT.inc
 
-The list: UTF-8 (a byte-order mark is fine), LF or CRLF line ends, two fields
-a row (MAC, serial) with RFC 4180 quoting, blank lines ignored, and an
-optional header: a first row whose first field does not look like a MAC.
-No field is trimmed.
+The list: UTF-8 (a byte-order mark is fine), LF, CRLF or CR line ends, two
+fields a row (MAC, serial) with RFC 4180 quoting, blank lines ignored, and an
+optional header: a first row whose first field holds a word (two or more
+letters in a row, one of them not A-F) and nothing MAC-like (six or more
+hexadecimal digits, ":", "-" or "." in a row). No field is trimmed.
 
 A row the tool could never answer correctly is refused as
 `FILE:LINE: error: ...`; the run then fails and leaves no output behind.
@@ -24,8 +25,10 @@ import sys
 
 # The only form the tool's lookup can ever match: the lookup compares bytes.
 TABLE_MAC = re.compile(r"[0-9A-F]{2}(?::[0-9A-F]{2}){5}")
-# Any form the tool's format check accepts; a first row that has none is a header.
-ANY_MAC = re.compile(r"(?:[0-9A-Fa-f]{2}[:-]){5}[0-9A-Fa-f]{2}")
+# A header names its columns, so its first field holds a word; a mistyped MAC
+# holds at most a stray letter or two between hexadecimal digits and separators.
+WORD = re.compile(r"[A-Za-z]{2,}")
+MAC_LIKE = re.compile(r"[0-9A-Fa-f:.-]{6,}")
 PLAIN_SERIAL = re.compile(r"[A-Z0-9-]+")
 NOT_FOUND_SENTINEL = "0"
 FAILURE_PREFIX = "Fail:Mac="
@@ -114,6 +117,14 @@ def serial_problem(serial):
     return None
 
 
+def is_header(first_field):
+    """Whether a first row is plainly a header. Anything else is checked as a
+    row: a header taken for a row is refused loudly, a row taken for a header
+    would be dropped without a word."""
+    has_word = any(not set(word) <= set("ABCDEFabcdef") for word in WORD.findall(first_field))
+    return has_word and not MAC_LIKE.search(first_field)
+
+
 def check_list(text, report):
     """The accepted rows, in list order, with the header flag and counts.
 
@@ -125,7 +136,7 @@ def check_list(text, report):
     header_skipped = False
     errors = 0
     for index, (line, fields) in enumerate(read_rows(text)):
-        if index == 0 and not ANY_MAC.fullmatch(fields[0]):
+        if index == 0 and is_header(fields[0]):
             header_skipped = True
             continue
         if len(fields) != 2:
