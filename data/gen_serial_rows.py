@@ -22,6 +22,7 @@ import io
 import os
 import re
 import sys
+import unicodedata
 
 # The only form the tool's lookup can ever match: the lookup compares bytes.
 TABLE_MAC = re.compile(r"[0-9A-F]{2}(?::[0-9A-F]{2}){5}")
@@ -35,6 +36,8 @@ FAILURE_PREFIX = "Fail:Mac="
 # The row stores a serial's length in one byte.
 MAX_SERIAL_BYTES = 255
 SHOWN_FIELD_CHARS = 40
+# Unicode 3.2 calls it a dash; it became a format character, invisible but at a line break.
+SOFT_HYPHEN = "\u00ad"
 
 
 class ListError(Exception):
@@ -46,12 +49,31 @@ class ListError(Exception):
 
 
 def shown(text):
-    """A field quoted on one line of a message, with control characters escaped."""
+    """A field quoted on one line of a message, every character that does not
+    print escaped."""
     cut = text[:SHOWN_FIELD_CHARS]
-    escaped = "".join(
-        f"\\x{ord(c):02x}" if is_control(c) else "\\" + c if c in '"\\' else c for c in cut
-    )
-    return f'"{escaped}"' + ("..." if len(text) > SHOWN_FIELD_CHARS else "")
+    return '"' + "".join(map(escaped, cut)) + '"' + ("..." if len(text) > SHOWN_FIELD_CHARS else "")
+
+
+def escaped(char):
+    code = ord(char)
+    if char in '"\\':
+        return "\\" + char
+    if printable(char):
+        return char
+    return f"\\x{code:02x}" if code < 0x100 else f"\\u{code:04x}" if code < 0x10000 else f"\\U{code:08x}"
+
+
+def printable(char):
+    """As str.isprintable, but by the one Unicode version every Python carries
+    (3.2), so that every Python words a message alike."""
+    return char == " " or (unicodedata.ucd_3_2_0.category(char)[0] not in "CZ" and char != SOFT_HYPHEN)
+
+
+def invisible(char):
+    """A character that shows as nothing or as a plain space: in a serial,
+    almost surely a copy-and-paste accident."""
+    return char != " " and (unicodedata.ucd_3_2_0.category(char) in ("Cf", "Zs", "Zl", "Zp") or char == SOFT_HYPHEN)
 
 
 def is_control(char):
@@ -131,7 +153,7 @@ def check_list(text, report):
     `report(line, kind, message)` receives every error and warning.
     """
     rows = []
-    first_line_of_mac = {}
+    first_row_of_mac = {}
     first_line_of_serial = {}
     header_skipped = False
     errors = 0
@@ -156,17 +178,23 @@ def check_list(text, report):
             report(line, "error", problem)
             errors += 1
             continue
-        if mac in first_line_of_mac:
-            report(line, "warning", f"the MAC {mac} repeats line {first_line_of_mac[mac]}; the row of line {first_line_of_mac[mac]} wins")
-        else:
-            first_line_of_mac[mac] = line
+        first_line, first_serial = first_row_of_mac.setdefault(mac, (line, serial))
+        rows.append((mac, serial))
+        if first_line != line and first_serial == serial:
+            # Everything else was said of the first one.
+            report(line, "warning", f"the row repeats line {first_line} exactly")
+            continue
+        if first_line != line:
+            report(line, "warning", f"the MAC {mac} repeats line {first_line}; the row of line {first_line} wins")
         if serial in first_line_of_serial:
             report(line, "warning", f"the serial {shown(serial)} repeats line {first_line_of_serial[serial]}")
         else:
             first_line_of_serial[serial] = line
-        if not PLAIN_SERIAL.fullmatch(serial):
+        hidden = [c for c in serial if invisible(c)]
+        if hidden:
+            report(line, "warning", f"the serial {shown(serial)} holds the invisible character U+{ord(hidden[0]):04X}")
+        elif not PLAIN_SERIAL.fullmatch(serial):
             report(line, "warning", f"the serial {shown(serial)} has characters other than A-Z, 0-9 and \"-\"")
-        rows.append((mac, serial))
     return rows, header_skipped, errors
 
 

@@ -30,6 +30,7 @@ REFUSED = [
     ("failure-looking serial", GOOD + b"02:5E:A1:00:00:08,Fail:Mac=1\n", [(2, "error", "Fail:Mac=")]),
     ("tab in serial", GOOD + b"02:5E:A1:00:00:08,BV\t1\n", [(2, "error", "U+0009")]),
     ("line end in quoted serial", GOOD + b'02:5E:A1:00:00:08,"BV\n1"\n', [(2, "error", "U+000A")]),
+    ("line separator in MAC", GOOD + "02:5E:A1:00:00:08\u2028,BV2\n".encode(), [(2, "error", ':08\\u2028"')]),
     ("DEL in serial", GOOD + b"02:5E:A1:00:00:08,BV\x7f1\n", [(2, "error", "U+007F")]),
     ("NUL in serial", GOOD + b"02:5E:A1:00:00:08,BV\x001\n", [(2, "error", "a NUL byte")]),
     ("NUL in MAC", GOOD + b"02:5E:A1:00:00:0\x00,BV1\n", [(2, "error", "a NUL byte")]),
@@ -65,6 +66,13 @@ WARNED = [
     ("repeated serial", GOOD + b"02:5E:A1:00:00:08,BV180100001\n", [(2, "warning", "repeats line 1")]),
     ("spreadsheet formula error", GOOD + b"02:5E:A1:00:00:08,#NAME?\n", [(2, "warning", "#NAME?")]),
     ("lower-case serial", GOOD + b"02:5E:A1:00:00:08,bv2\n", [(2, "warning", "A-Z, 0-9")]),
+    ("repeated row", GOOD + b"02:5E:A1:00:00:08,BV2\n" + GOOD, [(3, "warning", "repeats line 1 exactly")]),
+    ("zero-width space in serial", GOOD + "02:5E:A1:00:00:08,BV\u200b2\n".encode(),
+     [(2, "warning", '"BV\\u200b2" holds the invisible character U+200B')]),
+    ("soft hyphen in serial", GOOD + "02:5E:A1:00:00:08,BV\u00ad2\n".encode(),
+     [(2, "warning", '"BV\\xad2" holds the invisible character U+00AD')]),
+    ("serial with a character newer than some Pythons know", GOOD + "02:5E:A1:00:00:08,BV\U0001f970\n".encode(),
+     [(2, "warning", '"BV\\U0001f970" has characters')]),
 ]
 
 TAKEN = [
