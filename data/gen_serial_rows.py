@@ -16,6 +16,7 @@ The output is written only once the whole list has been accepted.
 """
 
 import codecs
+import contextlib
 import csv
 import hashlib
 import io
@@ -267,6 +268,19 @@ def remove_if_present(path):
         pass
 
 
+def write_table(path, text):
+    """Writes `text` to `path`, which appears only once complete."""
+    temporary = path + ".tmp"
+    try:
+        with open(temporary, "w", encoding="ascii", newline="\n") as out:
+            out.write(text)
+        os.replace(temporary, path)
+    except BaseException:
+        with contextlib.suppress(OSError):
+            os.remove(temporary)
+        raise
+
+
 def main(argv):
     if len(argv) != 3:
         print("usage: gen_serial_rows.py LIST.csv OUTPUT.inc", file=sys.stderr)
@@ -280,7 +294,11 @@ def main(argv):
         say(sys.stderr, list_path, f":{line}: {kind}: {message}")
 
     # A stale table must not outlive a list that was refused.
-    remove_if_present(output_path)
+    try:
+        remove_if_present(output_path)
+    except OSError as err:
+        say(sys.stderr, output_path, f": error: cannot remove the old table: {err.strerror or err}")
+        return 1
     try:
         with open(list_path, "rb") as source:
             data = source.read()
@@ -289,7 +307,7 @@ def main(argv):
             report(1, "error", "the list has no rows")
             errors = 1
     except OSError as err:
-        say(sys.stderr, list_path, f": error: {err.strerror}")
+        say(sys.stderr, list_path, f": error: {err.strerror or err}")
         return 1
     except ListError as err:
         report(err.line, "error", str(err))
@@ -298,10 +316,11 @@ def main(argv):
         say(sys.stderr, list_path, f": {errors} error{'s' * (errors != 1)}; no table written")
         return 1
 
-    temporary = output_path + ".tmp"
-    with open(temporary, "w", encoding="ascii", newline="\n") as out:
-        out.write(render(rows, os.path.basename(list_path), fingerprint(data, rows)))
-    os.replace(temporary, output_path)
+    try:
+        write_table(output_path, render(rows, os.path.basename(list_path), fingerprint(data, rows)))
+    except OSError as err:
+        say(sys.stderr, output_path, f": error: cannot write the table: {err.strerror or err}")
+        return 1
     header = ", header skipped" if header_skipped else ""
     say(sys.stdout, list_path, f": {len(rows)} rows taken{header}, {warnings} warning{'s' * (warnings != 1)}, "
         f"sha256={hashlib.sha256(data).hexdigest()}")

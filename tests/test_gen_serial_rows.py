@@ -6,6 +6,7 @@ Usage: test_gen_serial_rows.py GENERATOR
 
 import hashlib
 import os
+import resource
 import subprocess
 import sys
 import tempfile
@@ -14,8 +15,9 @@ import unittest
 GENERATOR = None
 GOOD = b"02:5E:A1:00:00:04,BV180100001\n"
 
-# (name, list bytes, expected "LINE: kind" prefixes in order, each as
-#  (line, kind, text the message must contain))
+# (name, list bytes, expected messages in order, each as (line, kind, text the
+#  message must contain) [, setup]); "list" or "table" for line: a message on
+#  that whole file.
 REFUSED = [
     ("lower-case MAC", GOOD + b"02:5e:a1:00:00:08,BV180100002\n", [(2, "error", "upper-case")]),
     ("dashed MAC", GOOD + b"02-5E-A1-00-00-08,BV180100002\n", [(2, "error", "02-5E-A1-00-00-08")]),
@@ -58,6 +60,10 @@ REFUSED = [
     ("first MAC after a second byte-order mark", "\ufeff\ufeff02:5E:A1:00:00:04,BV1\n".encode(), [(1, "error", "MAC")]),
     ("every bad row is named", b"MAC,Serial\n" + GOOD + b"bad,1\n\n02:5E:A1:00:00:08,\n02:5E:A1:00:00:0C\n",
      [(3, "error", "bad"), (5, "error", "empty"), (6, "error", "found 1")]),
+    ("list is a folder", b"", [("list", "error", "Is a directory")], "list is a folder"),
+    ("no output folder", GOOD, [("table", "error", "cannot write the table: No such file")], "no output folder"),
+    ("a folder where the table goes", GOOD, [("table", "error", "cannot remove the old table")], "output is a folder"),
+    ("disk full while writing", GOOD, [("table", "error", "cannot write the table: File too large")], "disk full"),
 ]
 
 WARNED = [
@@ -89,59 +95,68 @@ TAKEN = [
 
 
 class Generator(unittest.TestCase):
-    def run_generator(self, data, stale=False, name=b"list.csv"):
-        """The run's result, the list's path as messages spell it, and the table
+    def run_generator(self, data, stale=False, name=b"list.csv", setup=None):
+        """The run's result, the paths as messages spell them, and the table
         written (None if none). File names are bytes: any locale can write them."""
         folder = tempfile.TemporaryDirectory()
         self.addCleanup(folder.cleanup)
-        source = os.path.join(os.fsencode(folder.name), name)
-        output = os.path.join(os.fsencode(folder.name), b"serial_rows.inc")
-        with open(source, "wb") as out:
-            out.write(data)
-        if stale:
+        folder = os.fsencode(folder.name)
+        source = os.path.join(folder, name)
+        output = os.path.join(folder, b"missing" if setup == "no output folder" else b"", b"serial_rows.inc")
+        if setup == "list is a folder":
+            os.mkdir(source)
+        else:
+            with open(source, "wb") as out:
+                out.write(data)
+        if setup == "output is a folder":
+            os.mkdir(output)
+        elif stale and not setup:
             with open(output, "w") as out:
                 out.write("stale")
+        limit = (lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (200, 200))) if setup == "disk full" else None
         result = subprocess.run([os.fsencode(sys.executable), os.fsencode(GENERATOR), source, output],
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60, preexec_fn=limit)
         rows = None
-        if os.path.exists(output):
+        if os.path.isfile(output):
             with open(output, "rb") as inc:
                 rows = inc.read()
-        return result, source.decode("utf-8", "surrogateescape"), rows
+        self.assertEqual([f for f in os.listdir(folder) if f.endswith(b".tmp")], [], "a partial table was left")
+        paths = {key: path.decode("utf-8", "surrogateescape") for key, path in (("list", source), ("table", output))}
+        return result, paths, rows
 
-    def assert_messages(self, result, source, expected):
+    def assert_messages(self, result, paths, expected):
         lines = result.stderr.decode("utf-8", "surrogateescape").splitlines()
-        messages = [line for line in lines
-                    if line.startswith(source + ":") and (": error: " in line or ": warning: " in line)]
+        messages = [line for line in lines if ": error: " in line or ": warning: " in line]
         self.assertEqual(len(messages), len(expected), lines)
         for message, (line, kind, text) in zip(messages, expected):
-            self.assertTrue(message.startswith(f"{source}:{line}: {kind}: "), message)
+            where = paths.get(line, f"{paths['list']}:{line}")
+            self.assertTrue(message.startswith(f"{where}: {kind}: "), message)
             self.assertIn(text, message)
 
     def test_refused(self):
-        for name, data, expected in REFUSED:
+        for name, data, expected, *setup in REFUSED:
             with self.subTest(name):
-                result, source, rows = self.run_generator(data, stale=True)
+                result, paths, rows = self.run_generator(data, stale=True, setup=setup[0] if setup else None)
                 self.assertEqual(result.returncode, 1)
                 self.assertIsNone(rows, "a refused list must leave no table behind")
-                self.assert_messages(result, source, expected)
+                self.assert_messages(result, paths, expected)
                 self.assertEqual(result.stdout, b"")
 
     def test_warned(self):
         for name, data, expected in WARNED:
             with self.subTest(name):
-                result, source, rows = self.run_generator(data)
+                result, paths, rows = self.run_generator(data)
                 self.assertEqual(result.returncode, 0, result.stderr)
-                self.assert_messages(result, source, expected)
+                self.assert_messages(result, paths, expected)
                 self.assertIn(f"{len(expected)} warning".encode(), result.stdout)
 
     def test_taken(self):
         for name, data, count, header in TAKEN:
             with self.subTest(name):
-                result, source, rows = self.run_generator(data)
+                result, paths, rows = self.run_generator(data)
                 self.assertEqual(result.returncode, 0, result.stderr)
                 self.assertEqual(result.stderr, b"")
-                summary = (f"{source}: {count} rows taken{', header skipped' if header else ''}, 0 warnings, "
+                summary = (f"{paths['list']}: {count} rows taken{', header skipped' if header else ''}, 0 warnings, "
                            f"sha256={hashlib.sha256(data).hexdigest()}\n")
                 self.assertEqual(result.stdout.decode("utf-8", "surrogateescape"), summary)
                 self.assertEqual(rows.count(b'    {"02:5E:A1:'), count)
@@ -159,9 +174,9 @@ class Generator(unittest.TestCase):
                             (b"line\nend.csv", b"line\\x0aend.csv"),
                             (b"ends in \\", b"ends in \\x5c")]:
             with self.subTest(name):
-                result, source, rows = self.run_generator(GOOD, name=name)
+                result, paths, rows = self.run_generator(GOOD, name=name)
                 self.assertEqual(result.returncode, 0, result.stderr)
-                self.assertTrue(result.stdout.startswith(source.encode("utf-8", "surrogateescape") + b": 1 rows"))
+                self.assertTrue(result.stdout.startswith(paths["list"].encode("utf-8", "surrogateescape") + b": 1 rows"))
                 banner = rows.decode("ascii").splitlines()[0]
                 self.assertEqual(banner, f"// Generated by gen_serial_rows.py from {shown.decode()}. "
                                  "Do not edit: change the list and rebuild.")
