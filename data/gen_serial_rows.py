@@ -149,7 +149,7 @@ def is_header(first_field):
 
 
 def check_list(text, report):
-    """The accepted rows, in list order, with the header flag and counts.
+    """The accepted rows, in list order, and whether a header was skipped.
 
     `report(line, kind, message)` receives every error and warning.
     """
@@ -157,7 +157,6 @@ def check_list(text, report):
     first_row_of_mac = {}
     first_line_of_serial = {}
     header_skipped = False
-    errors = 0
     for index, (line, fields) in enumerate(read_rows(text)):
         if index == 0 and is_header(fields[0]):
             header_skipped = True
@@ -167,17 +166,14 @@ def check_list(text, report):
             if len(fields) == 1 and (";" in fields[0] or "\t" in fields[0]):
                 hint = " (fields must be separated by commas, not semicolons or tabs)"
             report(line, "error", f"expected 2 fields (MAC, serial), found {len(fields)}{hint}")
-            errors += 1
             continue
         mac, serial = fields
         if not TABLE_MAC.fullmatch(mac):
             report(line, "error", f"the MAC {shown(mac)} is not six upper-case hexadecimal pairs joined by \":\"")
-            errors += 1
             continue
         problem = serial_problem(serial)
         if problem:
             report(line, "error", problem)
-            errors += 1
             continue
         first_line, first_serial = first_row_of_mac.setdefault(mac, (line, serial))
         rows.append((mac, serial))
@@ -196,7 +192,7 @@ def check_list(text, report):
             report(line, "warning", f"the serial {shown(serial)} holds the invisible character U+{ord(hidden[0]):04X}")
         elif not PLAIN_SERIAL.fullmatch(serial):
             report(line, "warning", f"the serial {shown(serial)} has characters other than A-Z, 0-9 and \"-\"")
-    return rows, header_skipped, errors
+    return rows, header_skipped
 
 
 def c_literal(text):
@@ -256,6 +252,8 @@ def render(rows, list_name, list_fingerprint):
 def say(stream, path, text):
     """Writes `path` + `text` as a line: the path's own bytes and UTF-8 text,
     whatever the locale or Python version."""
+    if stream is None:  # started with the descriptor closed
+        return
     stream.flush()
     stream.buffer.write(os.fsencode(path) + text.encode("utf-8") + b"\n")
     stream.buffer.flush()
@@ -286,11 +284,10 @@ def main(argv):
         print("usage: gen_serial_rows.py LIST.csv OUTPUT.inc", file=sys.stderr)
         return 2
     list_path, output_path = argv[1], argv[2]
-    warnings = 0
+    counts = {"error": 0, "warning": 0}
 
     def report(line, kind, message):
-        nonlocal warnings
-        warnings += kind == "warning"
+        counts[kind] += 1
         say(sys.stderr, list_path, f":{line}: {kind}: {message}")
 
     # A stale table must not outlive a list that was refused.
@@ -302,16 +299,15 @@ def main(argv):
     try:
         with open(list_path, "rb") as source:
             data = source.read()
-        rows, header_skipped, errors = check_list(decode(data), report)
-        if errors == 0 and not rows:
+        rows, header_skipped = check_list(decode(data), report)
+        if not rows and not counts["error"]:
             report(1, "error", "the list has no rows")
-            errors = 1
     except OSError as err:
         say(sys.stderr, list_path, f": error: {err.strerror or err}")
         return 1
     except ListError as err:
         report(err.line, "error", str(err))
-        errors = 1
+    errors, warnings = counts["error"], counts["warning"]
     if errors:
         say(sys.stderr, list_path, f": {errors} error{'s' * (errors != 1)}; no table written")
         return 1

@@ -60,6 +60,8 @@ REFUSED = [
     ("first MAC after a second byte-order mark", "\ufeff\ufeff02:5E:A1:00:00:04,BV1\n".encode(), [(1, "error", "MAC")]),
     ("every bad row is named", b"MAC,Serial\n" + GOOD + b"bad,1\n\n02:5E:A1:00:00:08,\n02:5E:A1:00:00:0C\n",
      [(3, "error", "bad"), (5, "error", "empty"), (6, "error", "found 1")]),
+    ("bad rows, then an unreadable one", b"bad,1\n" + GOOD + b'bad,2\n"02', [(1, "error", "bad"), (3, "error", "bad"),
+                                                                           (4, "error", "never closed")]),
     ("list is a folder", b"", [("list", "error", "Is a directory")], "list is a folder"),
     ("no output folder", GOOD, [("table", "error", "cannot write the table: No such file")], "no output folder"),
     ("a folder where the table goes", GOOD, [("table", "error", "cannot remove the old table")], "output is a folder"),
@@ -141,6 +143,8 @@ class Generator(unittest.TestCase):
                 self.assertIsNone(rows, "a refused list must leave no table behind")
                 self.assert_messages(result, paths, expected)
                 self.assertEqual(result.stdout, b"")
+                if not setup:
+                    self.assertIn(f": {len(expected)} error".encode(), result.stderr)
 
     def test_warned(self):
         for name, data, expected in WARNED:
