@@ -3,10 +3,11 @@
 
 Usage: gen_serial_rows.py LIST.csv OUTPUT.inc
 
-The list: UTF-8 (a byte-order mark is fine), LF or CRLF line ends, two fields
-a row (MAC, serial) with RFC 4180 quoting, blank lines ignored, and an
-optional header: a first row whose first field does not look like a MAC.
-No field is trimmed.
+The list: UTF-8 (a byte-order mark is fine), LF, CRLF or CR line ends, two
+fields a row (MAC, serial) with RFC 4180 quoting, blank lines ignored, and an
+optional header: a first row whose first field holds a word (two or more
+letters in a row, one of them not A-F) and nothing MAC-like (six or more
+hexadecimal digits, ":", "-" or "." in a row). No field is trimmed.
 
 A row the tool could never answer correctly is refused as
 `FILE:LINE: error: ...`; the run then fails and leaves no output behind.
@@ -14,23 +15,30 @@ Oddities the tool copes with are reported as `FILE:LINE: warning: ...`.
 The output is written only once the whole list has been accepted.
 """
 
+import codecs
+import contextlib
 import csv
 import hashlib
 import io
 import os
 import re
 import sys
+import unicodedata
 
 # The only form the tool's lookup can ever match: the lookup compares bytes.
 TABLE_MAC = re.compile(r"[0-9A-F]{2}(?::[0-9A-F]{2}){5}")
-# Any form the tool's format check accepts; a first row that has none is a header.
-ANY_MAC = re.compile(r"(?:[0-9A-Fa-f]{2}[:-]){5}[0-9A-Fa-f]{2}")
+# A header names its columns, so its first field holds a word; a mistyped MAC
+# holds at most a stray letter or two between hexadecimal digits and separators.
+WORD = re.compile(r"[A-Za-z]{2,}")
+MAC_LIKE = re.compile(r"[0-9A-Fa-f:.-]{6,}")
 PLAIN_SERIAL = re.compile(r"[A-Z0-9-]+")
 NOT_FOUND_SENTINEL = "0"
 FAILURE_PREFIX = "Fail:Mac="
 # The row stores a serial's length in one byte.
 MAX_SERIAL_BYTES = 255
 SHOWN_FIELD_CHARS = 40
+# Unicode 3.2 calls it a dash; it became a format character, invisible but at a line break.
+SOFT_HYPHEN = "\u00ad"
 
 
 class ListError(Exception):
@@ -42,12 +50,31 @@ class ListError(Exception):
 
 
 def shown(text):
-    """A field quoted on one line of a message, with control characters escaped."""
+    """A field quoted on one line of a message, every character that does not
+    print escaped."""
     cut = text[:SHOWN_FIELD_CHARS]
-    escaped = "".join(
-        f"\\x{ord(c):02x}" if is_control(c) else "\\" + c if c in '"\\' else c for c in cut
-    )
-    return f'"{escaped}"' + ("..." if len(text) > SHOWN_FIELD_CHARS else "")
+    return '"' + "".join(map(escaped, cut)) + '"' + ("..." if len(text) > SHOWN_FIELD_CHARS else "")
+
+
+def escaped(char):
+    code = ord(char)
+    if char in '"\\':
+        return "\\" + char
+    if printable(char):
+        return char
+    return f"\\x{code:02x}" if code < 0x100 else f"\\u{code:04x}" if code < 0x10000 else f"\\U{code:08x}"
+
+
+def printable(char):
+    """As str.isprintable, but by the one Unicode version every Python carries
+    (3.2), so that every Python words a message alike."""
+    return char == " " or (unicodedata.ucd_3_2_0.category(char)[0] not in "CZ" and char != SOFT_HYPHEN)
+
+
+def invisible(char):
+    """A character that shows as nothing or as a plain space: in a serial,
+    almost surely a copy-and-paste accident."""
+    return char != " " and (unicodedata.ucd_3_2_0.category(char) in ("Cf", "Zs", "Zl", "Zp") or char == SOFT_HYPHEN)
 
 
 def is_control(char):
@@ -55,12 +82,28 @@ def is_control(char):
     return code < 0x20 or 0x7F <= code <= 0x9F
 
 
+# Where the CSV reader ends a line: reading with newline="" it ends one at
+# each LF, CRLF and lone CR.
+LINE_END = re.compile(rb"\r\n?|\n")
+
+
+def line_at(data, position):
+    return len(LINE_END.findall(data, 0, position)) + 1
+
+
 def decode(data):
+    body = data[len(codecs.BOM_UTF8):] if data.startswith(codecs.BOM_UTF8) else data
     try:
-        return data.decode("utf-8-sig")
+        text = body.decode("utf-8")
     except UnicodeDecodeError as err:
-        line = data.count(b"\n", 0, err.start) + 1
-        raise ListError(line, f"not UTF-8: byte 0x{data[err.start]:02X} cannot start or continue a character") from None
+        bad = len(data) - len(body) + err.start
+        raise ListError(line_at(data, bad), f"not UTF-8: byte 0x{data[bad]:02X} does not begin a valid character") from None
+    # Python's CSV reader refuses a NUL only before 3.11, and with its own words:
+    # every version must say the same.
+    nul = data.find(b"\0")
+    if nul >= 0:
+        raise ListError(line_at(data, nul), "a NUL byte, which no text list holds (saved as UTF-16?)")
+    return text
 
 
 def read_rows(text):
@@ -97,18 +140,25 @@ def serial_problem(serial):
     return None
 
 
+def is_header(first_field):
+    """Whether a first row is plainly a header. Anything else is checked as a
+    row: a header taken for a row is refused loudly, a row taken for a header
+    would be dropped without a word."""
+    has_word = any(not set(word) <= set("ABCDEFabcdef") for word in WORD.findall(first_field))
+    return has_word and not MAC_LIKE.search(first_field)
+
+
 def check_list(text, report):
-    """The accepted rows, in list order, with the header flag and counts.
+    """The accepted rows, in list order, and whether a header was skipped.
 
     `report(line, kind, message)` receives every error and warning.
     """
     rows = []
-    first_line_of_mac = {}
+    first_row_of_mac = {}
     first_line_of_serial = {}
     header_skipped = False
-    errors = 0
     for index, (line, fields) in enumerate(read_rows(text)):
-        if index == 0 and not ANY_MAC.fullmatch(fields[0]):
+        if index == 0 and is_header(fields[0]):
             header_skipped = True
             continue
         if len(fields) != 2:
@@ -116,30 +166,33 @@ def check_list(text, report):
             if len(fields) == 1 and (";" in fields[0] or "\t" in fields[0]):
                 hint = " (fields must be separated by commas, not semicolons or tabs)"
             report(line, "error", f"expected 2 fields (MAC, serial), found {len(fields)}{hint}")
-            errors += 1
             continue
         mac, serial = fields
         if not TABLE_MAC.fullmatch(mac):
             report(line, "error", f"the MAC {shown(mac)} is not six upper-case hexadecimal pairs joined by \":\"")
-            errors += 1
             continue
         problem = serial_problem(serial)
         if problem:
             report(line, "error", problem)
-            errors += 1
             continue
-        if mac in first_line_of_mac:
-            report(line, "warning", f"the MAC {mac} repeats line {first_line_of_mac[mac]}; the row of line {first_line_of_mac[mac]} wins")
-        else:
-            first_line_of_mac[mac] = line
+        first_line, first_serial = first_row_of_mac.setdefault(mac, (line, serial))
+        rows.append((mac, serial))
+        if first_line != line and first_serial == serial:
+            # Everything else was said of the first one.
+            report(line, "warning", f"the row repeats line {first_line} exactly")
+            continue
+        if first_line != line:
+            report(line, "warning", f"the MAC {mac} repeats line {first_line}; the row of line {first_line} wins")
         if serial in first_line_of_serial:
             report(line, "warning", f"the serial {shown(serial)} repeats line {first_line_of_serial[serial]}")
         else:
             first_line_of_serial[serial] = line
-        if not PLAIN_SERIAL.fullmatch(serial):
+        hidden = [c for c in serial if invisible(c)]
+        if hidden:
+            report(line, "warning", f"the serial {shown(serial)} holds the invisible character U+{ord(hidden[0]):04X}")
+        elif not PLAIN_SERIAL.fullmatch(serial):
             report(line, "warning", f"the serial {shown(serial)} has characters other than A-Z, 0-9 and \"-\"")
-        rows.append((mac, serial))
-    return rows, header_skipped, errors
+    return rows, header_skipped
 
 
 def c_literal(text):
@@ -196,6 +249,16 @@ def render(rows, list_name, list_fingerprint):
     return "\n".join(lines) + "\n"
 
 
+def say(stream, path, text):
+    """Writes `path` + `text` as a line: the path's own bytes and UTF-8 text,
+    whatever the locale or Python version."""
+    if stream is None:  # started with the descriptor closed
+        return
+    stream.flush()
+    stream.buffer.write(os.fsencode(path) + text.encode("utf-8") + b"\n")
+    stream.buffer.flush()
+
+
 def remove_if_present(path):
     try:
         os.remove(path)
@@ -203,45 +266,60 @@ def remove_if_present(path):
         pass
 
 
+def write_table(path, text):
+    """Writes `text` to `path`, which appears only once complete."""
+    temporary = path + ".tmp"
+    try:
+        with open(temporary, "w", encoding="ascii", newline="\n") as out:
+            out.write(text)
+        os.replace(temporary, path)
+    except BaseException:
+        with contextlib.suppress(OSError):
+            os.remove(temporary)
+        raise
+
+
 def main(argv):
     if len(argv) != 3:
         print("usage: gen_serial_rows.py LIST.csv OUTPUT.inc", file=sys.stderr)
         return 2
     list_path, output_path = argv[1], argv[2]
-    sys.stderr.reconfigure(errors="backslashreplace")
-    warnings = 0
+    counts = {"error": 0, "warning": 0}
 
     def report(line, kind, message):
-        nonlocal warnings
-        warnings += kind == "warning"
-        print(f"{list_path}:{line}: {kind}: {message}", file=sys.stderr)
+        counts[kind] += 1
+        say(sys.stderr, list_path, f":{line}: {kind}: {message}")
 
     # A stale table must not outlive a list that was refused.
-    remove_if_present(output_path)
+    try:
+        remove_if_present(output_path)
+    except OSError as err:
+        say(sys.stderr, output_path, f": error: cannot remove the old table: {err.strerror or err}")
+        return 1
     try:
         with open(list_path, "rb") as source:
             data = source.read()
-        rows, header_skipped, errors = check_list(decode(data), report)
-        if errors == 0 and not rows:
+        rows, header_skipped = check_list(decode(data), report)
+        if not rows and not counts["error"]:
             report(1, "error", "the list has no rows")
-            errors = 1
     except OSError as err:
-        print(f"{list_path}: error: {err.strerror}", file=sys.stderr)
+        say(sys.stderr, list_path, f": error: {err.strerror or err}")
         return 1
     except ListError as err:
         report(err.line, "error", str(err))
-        errors = 1
+    errors, warnings = counts["error"], counts["warning"]
     if errors:
-        print(f"{list_path}: {errors} error{'s' * (errors != 1)}; no table written", file=sys.stderr)
+        say(sys.stderr, list_path, f": {errors} error{'s' * (errors != 1)}; no table written")
         return 1
 
-    temporary = output_path + ".tmp"
-    with open(temporary, "w", encoding="ascii", newline="\n") as out:
-        out.write(render(rows, os.path.basename(list_path), fingerprint(data, rows)))
-    os.replace(temporary, output_path)
+    try:
+        write_table(output_path, render(rows, os.path.basename(list_path), fingerprint(data, rows)))
+    except OSError as err:
+        say(sys.stderr, output_path, f": error: cannot write the table: {err.strerror or err}")
+        return 1
     header = ", header skipped" if header_skipped else ""
-    print(f"{list_path}: {len(rows)} rows taken{header}, {warnings} warning{'s' * (warnings != 1)}, "
-          f"sha256={hashlib.sha256(data).hexdigest()}")
+    say(sys.stdout, list_path, f": {len(rows)} rows taken{header}, {warnings} warning{'s' * (warnings != 1)}, "
+        f"sha256={hashlib.sha256(data).hexdigest()}")
     return 0
 
 

@@ -6,6 +6,7 @@ Usage: test_gen_serial_rows.py GENERATOR
 
 import hashlib
 import os
+import resource
 import subprocess
 import sys
 import tempfile
@@ -14,8 +15,9 @@ import unittest
 GENERATOR = None
 GOOD = b"02:5E:A1:00:00:04,BV180100001\n"
 
-# (name, list bytes, expected "LINE: kind" prefixes in order, each as
-#  (line, kind, text the message must contain))
+# (name, list bytes, expected messages in order, each as (line, kind, text the
+#  message must contain) [, setup]); "list" or "table" for line: a message on
+#  that whole file.
 REFUSED = [
     ("lower-case MAC", GOOD + b"02:5e:a1:00:00:08,BV180100002\n", [(2, "error", "upper-case")]),
     ("dashed MAC", GOOD + b"02-5E-A1-00-00-08,BV180100002\n", [(2, "error", "02-5E-A1-00-00-08")]),
@@ -30,9 +32,11 @@ REFUSED = [
     ("failure-looking serial", GOOD + b"02:5E:A1:00:00:08,Fail:Mac=1\n", [(2, "error", "Fail:Mac=")]),
     ("tab in serial", GOOD + b"02:5E:A1:00:00:08,BV\t1\n", [(2, "error", "U+0009")]),
     ("line end in quoted serial", GOOD + b'02:5E:A1:00:00:08,"BV\n1"\n', [(2, "error", "U+000A")]),
+    ("line separator in MAC", GOOD + "02:5E:A1:00:00:08\u2028,BV2\n".encode(), [(2, "error", ':08\\u2028"')]),
     ("DEL in serial", GOOD + b"02:5E:A1:00:00:08,BV\x7f1\n", [(2, "error", "U+007F")]),
-    ("NUL in serial", GOOD + b"02:5E:A1:00:00:08,BV\x001\n", [(2, "error", "U+0000")]),
-    ("NUL in MAC", GOOD + b"02:5E:A1:00:00:0\x00,BV1\n", [(2, "error", "MAC")]),
+    ("NUL in serial", GOOD + b"02:5E:A1:00:00:08,BV\x001\n", [(2, "error", "a NUL byte")]),
+    ("NUL in MAC", GOOD + b"02:5E:A1:00:00:0\x00,BV1\n", [(2, "error", "a NUL byte")]),
+    ("UTF-16 export without byte-order mark", "MAC,Serial\r\n".encode("utf-16-le"), [(1, "error", "UTF-16")]),
     ("serial too long", GOOD + b"02:5E:A1:00:00:08," + b"S" * 256 + b"\n", [(2, "error", "256 bytes")]),
     ("huge field", GOOD + b"02:5E:A1:00:00:08," + b"S" * 200000 + b"\n", [(2, "error", "field larger")]),
     ("lone quote", GOOD + b'02:5E:A1:00:00:08,"BV1\n02:5E:A1:00:00:0C,BV2\n', [(2, "error", "unreadable CSV")]),
@@ -40,13 +44,27 @@ REFUSED = [
     ("not UTF-8", GOOD + b"\n02:5E:A1:00:00:08,BV\xff1\n", [(3, "error", "0xFF")]),
     ("Latin-1 export", GOOD + b"02:5E:A1:00:00:08,S\xc9RIE\n", [(2, "error", "not UTF-8")]),
     ("UTF-16 export", "MAC,Serial\r\n".encode("utf-16"), [(1, "error", "not UTF-8")]),
-    ("binary junk", bytes(range(256)) * 64, [(2, "error", "byte 0x80")]),
-    ("a line of nothing but NULs", GOOD + b"\x00" * 100000 + b"\n", [(2, "error", "found 1")]),
+    ("binary junk", bytes(range(256)) * 64, [(3, "error", "byte 0x80")]),
+    ("not UTF-8 after a byte-order mark", b"\xef\xbb\xbfMAC,Serial\n\xff2:5E:A1:00:00:08,BV2\n", [(2, "error", "0xFF")]),
+    ("not UTF-8, CR line ends", GOOD.replace(b"\n", b"\r") * 2 + b"02:5E:A1:00:00:08,\xc9\r", [(3, "error", "0xC9")]),
+    ("a line of nothing but NULs", GOOD + b"\x00" * 100000 + b"\n", [(2, "error", "a NUL byte")]),
     ("no rows", b"", [(1, "error", "no rows")]),
     ("header only", b"MAC,Serial\r\n\r\n", [(1, "error", "no rows")]),
     ("lower-case first row is no header", b"02:5e:a1:00:00:04,BV1\n" + GOOD, [(1, "error", "MAC")]),
+    ("first MAC a digit short", b"02:5E:A1:00:00:4,BV1\n" + GOOD, [(1, "error", "MAC")]),
+    ("first MAC after a space", b" 02:5E:A1:00:00:04,BV1\n", [(1, "error", "MAC")]),
+    ("first MAC dotted", b"025E.A100.0004,BV1\n", [(1, "error", "MAC")]),
+    ("first MAC spaced", b"02 5E A1 00 00 04,BV1\n", [(1, "error", "MAC")]),
+    ("first MAC with a letter O for a zero", b"02:5E:AO:00:00:04,BV1\n", [(1, "error", "MAC")]),
+    ("first MAC after a second byte-order mark", "\ufeff\ufeff02:5E:A1:00:00:04,BV1\n".encode(), [(1, "error", "MAC")]),
     ("every bad row is named", b"MAC,Serial\n" + GOOD + b"bad,1\n\n02:5E:A1:00:00:08,\n02:5E:A1:00:00:0C\n",
      [(3, "error", "bad"), (5, "error", "empty"), (6, "error", "found 1")]),
+    ("bad rows, then an unreadable one", b"bad,1\n" + GOOD + b'bad,2\n"02',
+     [(1, "error", "bad"), (3, "error", "bad"), (4, "error", "never closed")]),
+    ("list is a folder", b"", [("list", "error", "Is a directory")], "list is a folder"),
+    ("no output folder", GOOD, [("table", "error", "cannot write the table: No such file")], "no output folder"),
+    ("a folder where the table goes", GOOD, [("table", "error", "cannot remove the old table")], "output is a folder"),
+    ("disk full while writing", GOOD, [("table", "error", "cannot write the table: File too large")], "disk full"),
 ]
 
 WARNED = [
@@ -55,12 +73,21 @@ WARNED = [
     ("repeated serial", GOOD + b"02:5E:A1:00:00:08,BV180100001\n", [(2, "warning", "repeats line 1")]),
     ("spreadsheet formula error", GOOD + b"02:5E:A1:00:00:08,#NAME?\n", [(2, "warning", "#NAME?")]),
     ("lower-case serial", GOOD + b"02:5E:A1:00:00:08,bv2\n", [(2, "warning", "A-Z, 0-9")]),
+    ("repeated row", GOOD + b"02:5E:A1:00:00:08,BV2\n" + GOOD, [(3, "warning", "repeats line 1 exactly")]),
+    ("zero-width space in serial", GOOD + "02:5E:A1:00:00:08,BV\u200b2\n".encode(),
+     [(2, "warning", '"BV\\u200b2" holds the invisible character U+200B')]),
+    ("soft hyphen in serial", GOOD + "02:5E:A1:00:00:08,BV\u00ad2\n".encode(),
+     [(2, "warning", '"BV\\xad2" holds the invisible character U+00AD')]),
+    ("serial with a character newer than some Pythons know", GOOD + "02:5E:A1:00:00:08,BV\U0001f970\n".encode(),
+     [(2, "warning", '"BV\\U0001f970" has characters')]),
 ]
 
 TAKEN = [
     ("plain", GOOD, 1, False),
     ("header", b"MAC Address,Serial Number\n" + GOOD, 1, True),
     ("header named like a spreadsheet's", b"Column1,Column2\n" + GOOD, 1, True),
+    ("header in snake case", b"mac_address,serial\n" + GOOD, 1, True),
+    ("byte-order mark, no header", b"\xef\xbb\xbf" + GOOD, 1, False),
     ("byte-order mark, CRLF, quotes, blank lines",
      b'\xef\xbb\xbf"MAC","Serial"\r\n\r\n"02:5E:A1:00:00:04","BV1"\r\n02:5E:A1:00:00:08,BV2\r\n\r\n', 2, True),
     ("no line end at the end", b"02:5E:A1:00:00:04,BV1", 1, False),
@@ -69,58 +96,72 @@ TAKEN = [
 
 
 class Generator(unittest.TestCase):
-    def run_generator(self, data, stale=False, name="list.csv"):
-        folder = tempfile.mkdtemp()
+    def run_generator(self, data, stale=False, name=b"list.csv", setup=None):
+        """The run's result, the paths as messages spell them, and the table
+        written (None if none). File names are bytes: any locale can write them."""
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        folder = os.fsencode(folder.name)
         source = os.path.join(folder, name)
-        output = os.path.join(folder, "serial_rows.inc")
-        with open(source, "wb") as out:
-            out.write(data)
-        if stale:
+        output = os.path.join(folder, b"missing" if setup == "no output folder" else b"", b"serial_rows.inc")
+        if setup == "list is a folder":
+            os.mkdir(source)
+        else:
+            with open(source, "wb") as out:
+                out.write(data)
+        if setup == "output is a folder":
+            os.mkdir(output)
+        elif stale and not setup:
             with open(output, "w") as out:
                 out.write("stale")
-        result = subprocess.run([sys.executable, GENERATOR, source, output],
-                                capture_output=True, timeout=60)
+        limit = (lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (200, 200))) if setup == "disk full" else None
+        result = subprocess.run([os.fsencode(sys.executable), os.fsencode(GENERATOR), source, output],
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60, preexec_fn=limit)
         rows = None
-        if os.path.exists(output):
+        if os.path.isfile(output):
             with open(output, "rb") as inc:
                 rows = inc.read()
-        return result, source, rows
+        self.assertEqual([f for f in os.listdir(folder) if f.endswith(b".tmp")], [], "a partial table was left")
+        paths = {key: path.decode("utf-8", "surrogateescape") for key, path in (("list", source), ("table", output))}
+        return result, paths, rows
 
-    def assert_messages(self, result, source, expected):
-        lines = result.stderr.decode().splitlines()
-        messages = [line for line in lines
-                    if line.startswith(source + ":") and (": error: " in line or ": warning: " in line)]
+    def assert_messages(self, result, paths, expected):
+        lines = result.stderr.decode("utf-8", "surrogateescape").splitlines()
+        messages = [line for line in lines if ": error: " in line or ": warning: " in line]
         self.assertEqual(len(messages), len(expected), lines)
         for message, (line, kind, text) in zip(messages, expected):
-            self.assertTrue(message.startswith(f"{source}:{line}: {kind}: "), message)
+            where = paths.get(line, f"{paths['list']}:{line}")
+            self.assertTrue(message.startswith(f"{where}: {kind}: "), message)
             self.assertIn(text, message)
 
     def test_refused(self):
-        for name, data, expected in REFUSED:
+        for name, data, expected, *setup in REFUSED:
             with self.subTest(name):
-                result, source, rows = self.run_generator(data, stale=True)
+                result, paths, rows = self.run_generator(data, stale=True, setup=setup[0] if setup else None)
                 self.assertEqual(result.returncode, 1)
                 self.assertIsNone(rows, "a refused list must leave no table behind")
-                self.assert_messages(result, source, expected)
+                self.assert_messages(result, paths, expected)
                 self.assertEqual(result.stdout, b"")
+                if not setup:
+                    self.assertIn(f": {len(expected)} error".encode(), result.stderr)
 
     def test_warned(self):
         for name, data, expected in WARNED:
             with self.subTest(name):
-                result, source, rows = self.run_generator(data)
+                result, paths, rows = self.run_generator(data)
                 self.assertEqual(result.returncode, 0, result.stderr)
-                self.assert_messages(result, source, expected)
+                self.assert_messages(result, paths, expected)
                 self.assertIn(f"{len(expected)} warning".encode(), result.stdout)
 
     def test_taken(self):
         for name, data, count, header in TAKEN:
             with self.subTest(name):
-                result, source, rows = self.run_generator(data)
+                result, paths, rows = self.run_generator(data)
                 self.assertEqual(result.returncode, 0, result.stderr)
                 self.assertEqual(result.stderr, b"")
-                summary = (f"{source}: {count} rows taken{', header skipped' if header else ''}, 0 warnings, "
+                summary = (f"{paths['list']}: {count} rows taken{', header skipped' if header else ''}, 0 warnings, "
                            f"sha256={hashlib.sha256(data).hexdigest()}\n")
-                self.assertEqual(result.stdout.decode(), summary)
+                self.assertEqual(result.stdout.decode("utf-8", "surrogateescape"), summary)
                 self.assertEqual(rows.count(b'    {"02:5E:A1:'), count)
 
     def test_literals_escape_every_byte_that_needs_it(self):
@@ -131,13 +172,14 @@ class Generator(unittest.TestCase):
         self.assertIn(b'    "q\\"b\\\\\\\\\\?\\?/\\303\\251";', rows)
 
     def test_any_file_name_gives_a_valid_table(self):
-        for name, shown in [("liste s\u00e9rie.csv", b"liste s\\xc3\\xa9rie.csv"),
-                            (os.fsdecode(b"bad\xffname.csv"), b"bad\\xffname.csv"),
-                            ("line\nend.csv", b"line\\x0aend.csv"),
-                            ("ends in \\", b"ends in \\x5c")]:
+        for name, shown in [(b"liste s\xc3\xa9rie.csv", b"liste s\\xc3\\xa9rie.csv"),
+                            (b"bad\xffname.csv", b"bad\\xffname.csv"),
+                            (b"line\nend.csv", b"line\\x0aend.csv"),
+                            (b"ends in \\", b"ends in \\x5c")]:
             with self.subTest(name):
-                result, _, rows = self.run_generator(GOOD, name=name)
+                result, paths, rows = self.run_generator(GOOD, name=name)
                 self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertTrue(result.stdout.startswith(paths["list"].encode("utf-8", "surrogateescape") + b": 1 rows"))
                 banner = rows.decode("ascii").splitlines()[0]
                 self.assertEqual(banner, f"// Generated by gen_serial_rows.py from {shown.decode()}. "
                                  "Do not edit: change the list and rebuild.")

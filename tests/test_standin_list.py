@@ -27,7 +27,7 @@ class StandinList(unittest.TestCase):
 
     def test_script_makes_the_committed_list(self):
         made = subprocess.run([sys.executable, os.path.join(DATA, "make_standin_list.py")],
-                              capture_output=True, check=True).stdout
+                              stdout=subprocess.PIPE, check=True).stdout
         self.assertEqual(made, self.committed)
 
     def test_macs(self):
