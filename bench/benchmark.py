@@ -201,8 +201,8 @@ def prepare_arm_root(work):
                                *(f"{name}:armhf" for name in ARM_PACKAGES)],
                               cwd=debs, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     if download.returncode != 0:
-        sys.exit("could not download the ARM peers' armhf packages "
-                 f"(bench/run.sh sets up apt's armhf lists):\n{download.stdout}")
+        sys.exit("could not download the ARM peers' armhf packages (bench/run.sh sets up apt's armhf lists; "
+                 f"stale lists need apt-get update):\n{download.stdout}")
     versions = {}
     for deb in sorted(os.listdir(debs)):
         quiet(["dpkg", "-x", os.path.join(debs, deb), root])
