@@ -114,12 +114,15 @@ def export_revision(revision, work):
     return folder, commit[:7]
 
 
-def this_tree():
+def this_tree(output):
     head = subprocess.run(["git", "-C", TOP, "rev-parse", "--short=7", "HEAD"],
                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout.strip()
     if not head:
         return "this tree"
-    dirty = subprocess.run(["git", "-C", TOP, "status", "--porcelain"],
+    # The previous results are no change to what was measured.
+    inside = os.path.relpath(os.path.abspath(output), TOP)
+    exclude = [] if inside.startswith("..") else [f":(exclude){inside}"]
+    dirty = subprocess.run(["git", "-C", TOP, "status", "--porcelain", "--", ".", *exclude],
                            stdout=subprocess.PIPE, text=True).stdout.strip()
     return f"this tree ({head}{' with uncommitted changes' if dirty else ''})"
 
@@ -423,7 +426,7 @@ def main():
         f"- Machine: {machine()}.",
         f"- Compilers: {first_line(['g++', '--version'])}; {first_line(['arm-linux-gnueabihf-g++', '--version'])}. "
         f"Emulator: {first_line(['qemu-arm', '--version'])}. {first_line(['valgrind', '--version'])}.",
-        f"- `MACtoSN` is {this_tree()}"
+        f"- `MACtoSN` is {this_tree(args.output)}"
         + (f"; `{baseline}` is commit {commit}, built the same way in the same run." if baseline else "."),
         f"- ARM peers: Debian armhf packages {', '.join(f'{n} {v}' for n, v in arm_versions.items())}.",
     ]
