@@ -154,7 +154,8 @@ struct TableTextTraits : std::char_traits<char> {
         return to;
     }
 
-    // Both pieces are read before either is written: `to` and `from` may overlap.
+    // The first and the last Piece bytes; below 2 * Piece they overlap, so
+    // both are read before either is written.
     template <std::size_t Piece>
     static void copyOverlapping(char* to, const char* from, std::size_t count) {
         char head[Piece];
