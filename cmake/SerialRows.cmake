@@ -42,17 +42,20 @@ function(mactosn_add_tool target name)
   # Start-up is the tool's whole latency: a static C++ runtime spares the
   # dynamic loader most of its symbol binding and relocations, and unused
   # sections are dropped so fewer pages are mapped in.
-  if(MACTOSN_STATIC_CXX_RUNTIME)
+  if(MACTOSN_STATIC_CXX_RUNTIME AND NOT MACTOSN_FULLY_STATIC)
     target_link_options(${target} PRIVATE -static-libstdc++ -static-libgcc)
   endif()
   target_compile_options(${target} PRIVATE -ffunction-sections -fdata-sections)
   target_link_options(${target} PRIVATE -Wl,--gc-sections -Wl,--as-needed)
   # The device looks for its own libraries in one place. The build tree gets
   # the same path exactly: CMake's own build path would add an empty entry,
-  # which the loader reads as the current directory.
-  set_target_properties(${target} PROPERTIES
-    BUILD_WITH_INSTALL_RPATH ON
-    INSTALL_RPATH "${MACTOSN_RUNPATH}")
+  # which the loader reads as the current directory. A fully static
+  # executable loads no library, so it gets no path.
+  if(NOT MACTOSN_FULLY_STATIC)
+    set_target_properties(${target} PROPERTIES
+      BUILD_WITH_INSTALL_RPATH ON
+      INSTALL_RPATH "${MACTOSN_RUNPATH}")
+  endif()
   # No build folder may leak into the executable, so two builds of the same
   # sources from different folders are byte-identical.
   target_compile_options(${target} PRIVATE
