@@ -4,14 +4,18 @@ set(MACTOSN_ROWS_GENERATOR "${CMAKE_CURRENT_LIST_DIR}/../data/gen_serial_rows.py
 get_filename_component(MACTOSN_ROWS_GENERATOR "${MACTOSN_ROWS_GENERATOR}" ABSOLUTE)
 
 # mactosn_serial_rows(NAME LIST): checks LIST and generates its rows into the
-# build folder, behind the custom target mactosn_rows_NAME. A refused list
-# fails the build with the generator's FILE:LINE messages.
+# build folder, behind the custom target mactosn_rows_NAME (properties
+# ROWS_DIR, ROWS_FILE). A refused list fails the build with the generator's
+# FILE:LINE messages.
 function(mactosn_serial_rows name list)
   get_filename_component(list "${list}" ABSOLUTE)
   set(dir "${CMAKE_CURRENT_BINARY_DIR}/serial_rows_${name}")
   set(rows "${dir}/serial_rows.inc")
+  # The previous rows go first, so that a refused list leaves none behind
+  # whatever the generator does (`cmake --install` checks for them).
   add_custom_command(
     OUTPUT "${rows}"
+    COMMAND "${CMAKE_COMMAND}" -E remove -f "${rows}"
     COMMAND "${CMAKE_COMMAND}" -E make_directory "${dir}"
     COMMAND "${Python3_EXECUTABLE}" "${MACTOSN_ROWS_GENERATOR}" "${list}" "${rows}"
     MAIN_DEPENDENCY "${list}"
@@ -19,7 +23,7 @@ function(mactosn_serial_rows name list)
     COMMENT "Checking ${list} and generating its serial rows"
     VERBATIM)
   add_custom_target(mactosn_rows_${name} DEPENDS "${rows}")
-  set_property(TARGET mactosn_rows_${name} PROPERTY ROWS_DIR "${dir}")
+  set_target_properties(mactosn_rows_${name} PROPERTIES ROWS_DIR "${dir}" ROWS_FILE "${rows}")
 endfunction()
 
 # mactosn_use_rows(TARGET NAME): compiles TARGET against the rows of NAME.
@@ -40,17 +44,20 @@ function(mactosn_add_tool target name)
   # Start-up is the tool's whole latency: a static C++ runtime spares the
   # dynamic loader most of its symbol binding and relocations, and unused
   # sections are dropped so fewer pages are mapped in.
-  if(MACTOSN_STATIC_CXX_RUNTIME)
+  if(MACTOSN_STATIC_CXX_RUNTIME AND NOT MACTOSN_FULLY_STATIC)
     target_link_options(${target} PRIVATE -static-libstdc++ -static-libgcc)
   endif()
   target_compile_options(${target} PRIVATE -ffunction-sections -fdata-sections)
   target_link_options(${target} PRIVATE -Wl,--gc-sections -Wl,--as-needed)
   # The device looks for its own libraries in one place. The build tree gets
   # the same path exactly: CMake's own build path would add an empty entry,
-  # which the loader reads as the current directory.
-  set_target_properties(${target} PROPERTIES
-    BUILD_WITH_INSTALL_RPATH ON
-    INSTALL_RPATH "${MACTOSN_RUNPATH}")
+  # which the loader reads as the current directory. A fully static
+  # executable loads no library, so it gets no path.
+  if(NOT MACTOSN_FULLY_STATIC)
+    set_target_properties(${target} PROPERTIES
+      BUILD_WITH_INSTALL_RPATH ON
+      INSTALL_RPATH "${MACTOSN_RUNPATH}")
+  endif()
   # No build folder may leak into the executable, so two builds of the same
   # sources from different folders are byte-identical.
   target_compile_options(${target} PRIVATE

@@ -19,4 +19,19 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -L /usr/${MACTOSN_TARGET_TRIPLE})
+# The CPU qemu-arm emulates for the tests (`qemu-arm -cpu help` lists them;
+# empty: qemu's default). The device is a generic ARMv7-A that may lack the
+# hardware divide instruction, so by default the tests run on a core without
+# it (and without NEON); -DMACTOSN_EMULATED_CPU=cortex-a7 runs them on one
+# that has it, as the device-static preset does.
+set(MACTOSN_EMULATED_CPU "cortex-a9,neon=off" CACHE STRING
+    "CPU that qemu-arm emulates when ctest runs the ARM executables")
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm)
+if(MACTOSN_EMULATED_CPU)
+  list(APPEND CMAKE_CROSSCOMPILING_EMULATOR -cpu "${MACTOSN_EMULATED_CPU}")
+endif()
+# Dynamic executables find the ARM C library under the cross toolchain's root;
+# fully static ones need none, and their tests prove it.
+if(NOT MACTOSN_FULLY_STATIC)
+  list(APPEND CMAKE_CROSSCOMPILING_EMULATOR -L /usr/${MACTOSN_TARGET_TRIPLE})
+endif()

@@ -1,11 +1,20 @@
 #!/usr/bin/env bash
-# Installs what the builds and tests need when it is missing, then builds
-# MACtoSN for the build host and for the device (ARMv7-A, run under
-# qemu-arm), runs every test on both, checks that the device build is
-# reproducible, runs the suite again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and fuzzes the tool for a minute
-# ($MACTOSN_FUZZ_SECONDS). Builds go under ./build-test
-# (or $MACTOSN_TEST_BUILD_DIR).
+# Installs what the builds and tests need when it is missing, then: checks
+# what a configure decides (defaults, refusals, a cross build without an
+# emulator), builds MACtoSN for the build host with strict warnings and runs
+# every test, checks that a failed build of the list installs nothing,
+# builds for the device (ARMv7-A, under qemu-arm on a core without divide,
+# on the oldest Python the build supports that pyenv has) and fully static
+# (on a core with divide, no C library given to the emulator), runs every
+# test on both, runs the suite again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and under the latter alone (which keeps the
+# table's static block, where AddressSanitizer needs the heap), fuzzes the
+# tool for a minute ($MACTOSN_FUZZ_SECONDS), and checks that the device
+# build is reproducible.
+# A failed step does not stop the others; the summary names it, and the
+# script then fails. Builds go under ./build-test (or
+# $MACTOSN_TEST_BUILD_DIR); $MACTOSN_DEVICE_PYTHON names the device build's
+# Python instead.
 set -euo pipefail
 
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -30,29 +39,215 @@ if ((${#need[@]})); then
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${need[@]}" </dev/null
 fi
 
-build_and_test() {
-  local preset=$1; shift
-  echo "== $preset build and tests"
-  cmake --preset "$preset" -S "$top" -B "$out/$preset" -G Ninja "$@"
-  cmake --build "$out/$preset" -j "$jobs"
-  (cd "$top" && ctest --preset "$preset" --test-dir "$out/$preset" -j "$jobs")
+python_minimum=$(sed -n 's/^set(MACTOSN_PYTHON_MINIMUM \([0-9.]*\))$/\1/p' "$top/CMakeLists.txt")
+
+# The oldest Python pyenv has that the build supports: the one build hosts
+# still run must build the tool and pass the tests.
+oldest_pyenv_python() {
+  local root exe version
+  root=$(pyenv root 2>/dev/null || echo "${PYENV_ROOT:-$HOME/.pyenv}")
+  for exe in "$root"/versions/*/bin/python3; do
+    version=$("$exe" -c "import sys
+if sys.version_info[:2] < tuple(map(int, '$python_minimum'.split('.'))): sys.exit(1)
+print('%d.%d.%d' % sys.version_info[:3])" 2>/dev/null) && echo "$version $exe"
+  done | sort -V | head -n 1 | cut -d ' ' -f 2-
+}
+device_python=${MACTOSN_DEVICE_PYTHON-$(oldest_pyenv_python)}
+device_python_label=""
+if [ -n "$device_python" ]; then
+  device_python_label=" (Python $("$device_python" -c 'import sys; print("%d.%d" % sys.version_info[:2])' || echo "$device_python"))"
+fi
+
+summary=()
+failed=0
+# step NAME COMMAND...: runs one step in a subshell that stops at its first
+# failure; the script goes on to the next step either way.
+step() {
+  local name=$1 start=$SECONDS status verdict=passed
+  shift
+  echo "== $name"
+  set +e
+  ( set -e; "$@" )
+  status=$?
+  set -e
+  if [ "$status" -ne 0 ]; then verdict=FAILED; failed=1; fi
+  summary+=("$(printf '%-48s %4d s  %s' "$name" $((SECONDS - start)) "$verdict")")
 }
 
-build_and_test host
-build_and_test device
-build_and_test sanitize
-build_and_test fuzz -DMACTOSN_FUZZ_SECONDS="${MACTOSN_FUZZ_SECONDS:-60}"
+# `ctest --preset P` tests the preset's own folder (build-P) once that exists,
+# whatever --test-dir says, and passes when it finds no test there. So ctest
+# runs on this script's folder directly, under the test preset's environment.
+preset_environment() {
+  python3 -c 'import json, sys
+preset = next(p for p in json.load(open(sys.argv[1]))["testPresets"] if p["name"] == sys.argv[2])
+for pair in preset.get("environment", {}).items():
+    print("%s=%s" % pair)' "$top/CMakePresets.json" "$1"
+}
 
-echo "== device build reproducible from another folder"
-copy="$out/elsewhere/source"
-rm -rf "$out/elsewhere"
-mkdir -p "$copy"
-(cd "$top" && tar cf - --exclude='./build*' --exclude=./.git .) | tar xf - -C "$copy"
-cmake --preset device -S "$copy" -B "$out/elsewhere/device" -G Ninja -DBUILD_TESTING=OFF
-cmake --build "$out/elsewhere/device" -j "$jobs"
-if cmp "$out/device/MACtoSN" "$out/elsewhere/device/MACtoSN"; then
-  echo "reproducible: 1 passed, 0 failed"
-else
-  echo "reproducible: 0 passed, 1 failed"
-  exit 1
-fi
+build_and_test() {
+  local preset=$1; shift
+  local -a environment
+  mapfile -t environment < <(preset_environment "$preset")
+  cmake --preset "$preset" -S "$top" -B "$out/$preset" -G Ninja "$@"
+  cmake --build "$out/$preset" -j "$jobs"
+  env "${environment[@]}" ctest --test-dir "$out/$preset" --output-on-failure --no-tests=error -j "$jobs"
+}
+
+# quiet LOG COMMAND...: runs COMMAND into LOG, shown only if COMMAND fails.
+quiet() {
+  local log=$1; shift
+  "$@" >"$log" 2>&1 || { cat "$log"; return 1; }
+}
+cache_value() { sed -n "s/^$2:[A-Z]*=//p" "$1/CMakeCache.txt"; }
+expect_cache() {
+  local got; got=$(cache_value "$1" "$2")
+  [ "$got" = "$3" ] || { echo "$1: $2 is '$got', expected '$3'"; return 1; }
+}
+# expect_configure_error DIR TEXT CMAKE-ARGS...: the configure fails and says TEXT.
+expect_configure_error() {
+  local dir=$1 text=$2 said; shift 2
+  if said=$(cmake -S "$top" -B "$dir" -G Ninja -DBUILD_TESTING=OFF "$@" 2>&1); then
+    echo "$dir: the configure passed, expected: $text"; return 1
+  fi
+  said=$(tr -s ' \n' '  ' <<<"$said")
+  grep -qF -- "$text" <<<"$said" || { echo "$said"; echo "$dir: expected: $text"; return 1; }
+  echo "refused as expected: $text"
+}
+
+configure_checks() {
+  local s=$out/configure-checks
+  rm -rf "$s"
+  mkdir -p "$s/parent"
+  # A packager's explicitly empty build type stays empty, so its flags rule.
+  quiet "$s/empty-build-type.log" cmake -S "$top" -B "$s/empty-build-type" -G Ninja -DCMAKE_BUILD_TYPE= -DBUILD_TESTING=OFF
+  expect_cache "$s/empty-build-type" CMAKE_BUILD_TYPE ""
+  # Neither does a multi-config generator get one.
+  quiet "$s/multi-config.log" cmake -S "$top" -B "$s/multi-config" -G "Ninja Multi-Config" -DBUILD_TESTING=OFF
+  expect_cache "$s/multi-config" CMAKE_BUILD_TYPE ""
+  # Within another project, the parent's build type and install prefix stay its own.
+  printf 'cmake_minimum_required(VERSION 3.16)\nproject(parent LANGUAGES CXX)\nadd_subdirectory("%s" mactosn)\n' \
+    "$top" >"$s/parent/CMakeLists.txt"
+  quiet "$s/parent.log" cmake -S "$s/parent" -B "$s/parent/build" -G Ninja -DBUILD_TESTING=OFF
+  expect_cache "$s/parent/build" CMAKE_BUILD_TYPE ""
+  expect_cache "$s/parent/build" CMAKE_INSTALL_PREFIX /usr/local
+
+  expect_configure_error "$s/missing-list" "MACTOSN_SERIAL_LIST: no such file: $s/no/such.csv" \
+    -DMACTOSN_SERIAL_LIST="$s/no/such.csv"
+
+  # An interpreter that answers FindPython3 as Python 3.5 does.
+  printf '#!%s\nimport sys\nsys.version_info = (3, 5, 10, "final", 0)\ncode = sys.argv[2]\nsys.argv = ["-c"] + sys.argv[3:]\nexec(code)\n' \
+    "$(python3 -c 'import sys; print(sys.executable)')" >"$s/python3.5"
+  chmod +x "$s/python3.5"
+  expect_configure_error "$s/old-python" \
+    "need Python $python_minimum or newer on the build host; found Python 3.5.10 ($s/python3.5)" \
+    -DPython3_EXECUTABLE="$s/python3.5"
+
+  # A Buildroot-style toolchain file: a cross compiler, no emulator. Only
+  # the build host's tests are registered, one message says so, and no
+  # strict warning is forced on the build.
+  printf 'set(CMAKE_SYSTEM_NAME Linux)\nset(CMAKE_SYSTEM_PROCESSOR arm)\nset(CMAKE_CXX_COMPILER arm-linux-gnueabihf-g++)\n' \
+    >"$s/vendor-toolchain.cmake"
+  quiet "$s/no-emulator.log" cmake -S "$top" -B "$s/no-emulator" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$s/vendor-toolchain.cmake"
+  [ "$(grep -c "No CMAKE_CROSSCOMPILING_EMULATOR" "$s/no-emulator.log")" = 1 ] ||
+    { cat "$s/no-emulator.log"; echo "expected one message about the missing emulator"; return 1; }
+  local tests
+  tests=$(ctest --test-dir "$s/no-emulator" -N | sed -n 's/^ *Test *#[0-9]*: //p' | sort | tr '\n' ' ')
+  [ "$tests" = "generator glibc_floor standin_list " ] || { echo "registered without an emulator: $tests"; return 1; }
+  if grep -q -e -Werror "$s/no-emulator/build.ninja"; then echo "a vendor toolchain build got -Werror"; return 1; fi
+  echo "configure checks: passed"
+}
+
+# `cmake --install` does not build, so after a refused list it must refuse
+# too rather than install the previous list's executable.
+install_after_refused_list() {
+  local b=$out/plain list=$out/plain-list.csv root=$out/plain-root
+  rm -rf "$b" "$root"
+  printf '02:5E:A1:00:00:04,BV180100001\n' >"$list"
+  # A plain configure: the device's release build and install tree, no
+  # strict warnings; a plain build makes the tool.
+  cmake -S "$top" -B "$b" -G Ninja -DBUILD_TESTING=OFF -DMACTOSN_SERIAL_LIST="$list"
+  expect_cache "$b" CMAKE_BUILD_TYPE Release
+  expect_cache "$b" CMAKE_INSTALL_PREFIX /ZOR/System
+  if grep -q -e -Werror "$b/build.ninja"; then echo "a plain build got -Werror"; return 1; fi
+  cmake --build "$b" -j "$jobs"
+  DESTDIR="$root/good" cmake --install "$b"
+  [ -x "$root/good/ZOR/System/bin/MACtoSN" ]
+  : >"$list"
+  if cmake --build "$b" -j "$jobs"; then echo "an empty list was not refused"; return 1; fi
+  if DESTDIR="$root/refused" cmake --install "$b" >"$out/plain-install.log" 2>&1; then
+    echo "installed after a refused list"; return 1
+  fi
+  cat "$out/plain-install.log"
+  grep -q "MACtoSN not installed" "$out/plain-install.log"
+  if [ -e "$root/refused" ]; then echo "installed after a refused list:"; find "$root/refused"; return 1; fi
+  echo "install after a refused list: refused, nothing installed"
+}
+
+# The emulator ctest runs a build's ARM programs under, one word a line.
+test_emulator() {
+  ctest --test-dir "$1" --show-only=json-v1 | python3 -c 'import json, sys
+test = next(t for t in json.load(sys.stdin)["tests"] if t["name"] == "mac_format")
+print("\n".join(test["command"][:-1]))'
+}
+
+# expect_divide BUILD_DIR with|without: whether the CPU that the build's
+# emulator presents has the hardware divide instruction, so that both sides
+# of a run-time choice of it are tested.
+expect_divide() {
+  local probe=$out/divide-probe got
+  local -a emulator
+  if [ ! -x "$probe" ]; then
+    printf '%s\n' '#include <stdio.h>' '#include <sys/auxv.h>' '#include <asm/hwcap.h>' \
+      'int main(void) { puts(getauxval(AT_HWCAP) & HWCAP_IDIVA ? "with" : "without"); return 0; }' |
+      arm-linux-gnueabihf-gcc -static -x c -o "$probe" -
+  fi
+  mapfile -t emulator < <(test_emulator "$1")
+  got=$("${emulator[@]}" "$probe")
+  echo "emulated CPU (${emulator[*]}): $got hardware divide"
+  [ "$got" = "$2" ]
+}
+
+reproducible() {
+  local copy=$out/elsewhere/source
+  rm -rf "$out/elsewhere"
+  mkdir -p "$copy"
+  (cd "$top" && tar cf - --exclude='./build*' --exclude=./.git .) | tar xf - -C "$copy"
+  cmake --preset device -S "$copy" -B "$out/elsewhere/device" -G Ninja -DBUILD_TESTING=OFF
+  cmake --build "$out/elsewhere/device" -j "$jobs"
+  if cmp "$out/device/MACtoSN" "$out/elsewhere/device/MACtoSN"; then
+    echo "reproducible: 1 passed, 0 failed"
+  else
+    echo "reproducible: 0 passed, 1 failed"
+    return 1
+  fi
+}
+
+device() {
+  build_and_test device ${device_python:+"-DPython3_EXECUTABLE=$device_python"}
+  expect_divide "$out/device" without
+}
+device_static() {
+  build_and_test device-static
+  expect_divide "$out/device-static" with
+  # The suite passed with no C library root given to the emulator.
+  local emulator
+  emulator=$(test_emulator "$out/device-static")
+  if grep -qx -- -L <<<"$emulator"; then
+    echo "the fully static build's tests were given a C library root (-L)"; return 1
+  fi
+}
+
+step "configure checks" configure_checks
+step "host build and tests (dev)" build_and_test dev
+step "install after refused list" install_after_refused_list
+step "device build and tests$device_python_label" device
+step "device-static build and tests" device_static
+step "sanitize build and tests" build_and_test sanitize
+step "ubsan build and tests" build_and_test ubsan
+step "fuzz build and tests" build_and_test fuzz -DMACTOSN_FUZZ_SECONDS="${MACTOSN_FUZZ_SECONDS:-60}"
+step "device build reproducible${device_python:+ (other folder, default Python)}" reproducible
+
+echo "== summary"
+printf '%s\n' "${summary[@]}"
+echo "total: $SECONDS s"
+exit "$failed"
