@@ -42,35 +42,38 @@ const std::size_t macLength = 17;
 constexpr std::size_t serialRowCount = sizeof serialRows / sizeof serialRows[0];
 constexpr std::size_t serialTextBytes = sizeof serialText - 1;
 
-// Nodes, keys and buckets of the table come from one static block, handed
-// out in order and never given back: the table is filled once, only read
+// Nodes, keys and buckets of the table come from static blocks, handed out
+// in order and never given back: the table is filled once, only read
 // afterwards, and its memory goes when the process does. That saves two heap
 // allocations a row (keys are too long for the short-string buffer), the
-// untouched end of the block costs no memory, and since giving back does
-// nothing, the compiler drops the walk over every node at exit.
+// untouched end of a block costs no memory, and since giving back does
+// nothing, the compiler drops the walk over every node at exit. Nodes and
+// buckets share one block and texts fill another, so no key pads a node.
 //
-// Should a list outgrow the block, further blocks come from the heap, chained
+// Should a list outgrow a block, further blocks come from the heap, chained
 // so that leak checkers still reach them. Address-sanitizer builds take each
 // allocation from the heap and give it back, so that each keeps its own bounds.
 constexpr std::size_t roundUp(std::size_t bytes, std::size_t alignment) {
     return (bytes + alignment - 1) / alignment * alignment;
 }
-// What the fill takes on this platform: a node (link, key, value, hash) and
-// its key's text a row, and about one bucket a row.
-constexpr std::size_t tableRowBytes =
-    roundUp(2 * sizeof(void*) + 2 * sizeof(std::string) + macLength + 1, alignof(void*));
-constexpr std::size_t tableFillBytes =
-    serialRowCount * tableRowBytes + (serialRowCount + serialRowCount / 8 + 64) * sizeof(void*);
-#ifdef MACTOSN_TABLE_BLOCK_BYTES  // lets a test build make the list outgrow the block
-constexpr std::size_t tableBlockBytes = roundUp(MACTOSN_TABLE_BLOCK_BYTES, alignof(std::max_align_t));
+// What the fill takes on this platform: a node (link, key, value, hash) and a
+// key's text a row, and about one bucket a row. Serials of up to 15 bytes
+// live inside their node; longer ones take text, too.
+constexpr std::size_t tableNodeFillBytes = serialRowCount * (2 * sizeof(void*) + 2 * sizeof(std::string)) +
+                                           (serialRowCount + serialRowCount / 8 + 64) * sizeof(void*);
+constexpr std::size_t tableTextFillBytes = serialRowCount * (macLength + 1);
+#ifdef MACTOSN_TABLE_BLOCK_BYTES  // lets a test build make the list outgrow the blocks
+constexpr std::size_t tableNodeBlockBytes = roundUp(MACTOSN_TABLE_BLOCK_BYTES, alignof(std::max_align_t));
+constexpr std::size_t tableTextBlockBytes = MACTOSN_TABLE_BLOCK_BYTES;
 #else
-// Serials of up to 15 bytes live inside their node; the block has room for
-// any longer ones, too.
-constexpr std::size_t tableBlockBytes =
-    roundUp(tableFillBytes + serialTextBytes + serialRowCount, alignof(std::max_align_t));
+constexpr std::size_t tableNodeBlockBytes =
+    roundUp(tableNodeFillBytes + serialRowCount / 8 * sizeof(void*), alignof(std::max_align_t));
+constexpr std::size_t tableTextBlockBytes = tableTextFillBytes + serialTextBytes + serialRowCount;
 #endif
-alignas(std::max_align_t) unsigned char tableBlock[tableBlockBytes];
-unsigned char* tableBlockNext = tableBlock;
+alignas(std::max_align_t) unsigned char tableNodeBlock[tableNodeBlockBytes];
+unsigned char tableTextBlock[tableTextBlockBytes];
+unsigned char* tableNodeNext = tableNodeBlock;
+unsigned char* tableTextNext = tableTextBlock;
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -91,7 +94,7 @@ std::size_t spareLeft = 0;
     std::size_t skip = (0 - reinterpret_cast<std::uintptr_t>(spareNext)) & (alignment - 1);
     if (spareNext == nullptr || spareLeft < skip || spareLeft - skip < bytes) {
         const std::size_t header = alignof(std::max_align_t);
-        const std::size_t size = header + (bytes > tableBlockBytes ? bytes : tableBlockBytes);
+        const std::size_t size = header + (bytes > tableNodeBlockBytes ? bytes : tableNodeBlockBytes);
         auto* block = static_cast<unsigned char*>(::operator new(size));
         *reinterpret_cast<void**>(block) = spareBlocks;
         spareBlocks = block;
@@ -107,16 +110,25 @@ std::size_t spareLeft = 0;
 
 template <std::size_t Alignment>
 void* allocateForTable(std::size_t bytes) {
+    static_assert(Alignment <= alignof(std::max_align_t), "the blocks are aligned for max_align_t");
     if (tableUsesHeap) {
         return ::operator new(bytes);
     }
-    // The block's size is a multiple of every alignment, so `start` never
-    // passes its end.
-    auto* const start = reinterpret_cast<unsigned char*>(
-        roundUp(reinterpret_cast<std::uintptr_t>(tableBlockNext), Alignment));
-    if (bytes <= static_cast<std::size_t>(tableBlock + tableBlockBytes - start)) {
-        tableBlockNext = start + bytes;
-        return start;
+    if (Alignment == 1) {
+        if (bytes <= static_cast<std::size_t>(tableTextBlock + tableTextBlockBytes - tableTextNext)) {
+            void* const memory = tableTextNext;
+            tableTextNext += bytes;
+            return memory;
+        }
+    } else {
+        // Sizes are rounded up to the largest alignment, so the next free
+        // byte is always aligned; nodes and bucket arrays lose nothing by it.
+        const std::size_t size = roundUp(bytes, alignof(std::max_align_t));
+        if (size <= static_cast<std::size_t>(tableNodeBlock + tableNodeBlockBytes - tableNodeNext) && size != 0) {
+            void* const memory = tableNodeNext;
+            tableNodeNext += size;
+            return memory;
+        }
     }
     return allocateBeyondBlock(bytes, Alignment);
 }
@@ -182,26 +194,29 @@ using SerialTable = std::unordered_map<TableText, TableText, TableTextHash, std:
                                        TableAllocator<std::pair<const TableText, TableText>>>;
 
 // Most of a start's wall time went to page faults, one for each page of the
-// block the fill touches first. Faulting them in with one call costs a
-// fraction of that. Kernels before 5.14 refuse the request; the pages then
-// fault one by one, as they would anyway.
-void prefaultTableBlock() {
-    if (tableUsesHeap) {
-        return;
-    }
+// blocks the fill touches first. Faulting them in with one call a block
+// costs a fraction of that. Kernels before 5.14 refuse the request; the
+// pages then fault one by one, as they would anyway.
+void prefault(unsigned char* block, std::size_t bytes) {
     const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-    const auto first = roundUp(reinterpret_cast<std::uintptr_t>(tableBlock), page);
-    const auto end = reinterpret_cast<std::uintptr_t>(tableBlock) +
-                     (tableFillBytes < tableBlockBytes ? tableFillBytes : tableBlockBytes);
+    const auto first = roundUp(reinterpret_cast<std::uintptr_t>(block), page);
+    const auto end = reinterpret_cast<std::uintptr_t>(block) + bytes;
     if (first < end) {
         madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
+    }
+}
+
+void prefaultTableBlocks() {
+    if (!tableUsesHeap) {
+        prefault(tableNodeBlock, tableNodeFillBytes < tableNodeBlockBytes ? tableNodeFillBytes : tableNodeBlockBytes);
+        prefault(tableTextBlock, tableTextFillBytes < tableTextBlockBytes ? tableTextFillBytes : tableTextBlockBytes);
     }
 }
 
 [[gnu::flatten]] SerialTable buildSerialTable() {
     // Sized before the first insertion so the fill never rehashes; rows go in
     // list order and emplace keeps an existing key, so the first row wins.
-    prefaultTableBlock();
+    prefaultTableBlocks();
     SerialTable table(serialRowCount);
     const char* serial = serialText;
     for (const auto& row : serialRows) {
