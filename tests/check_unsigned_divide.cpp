@@ -52,7 +52,7 @@ std::vector<std::uint32_t> boundaryValues() {
         values.insert(values.end(), {power, power - 1, power + 1});
     }
     // The bucket counts a table sized for lists of these lengths uses.
-    for (std::size_t rows : {1, 10, 100, 1000, 10000, 28798, 100000, 300000, 1000000}) {
+    for (std::size_t rows : {1u, 10u, 100u, 1000u, 10000u, 28798u, 100000u, 300000u, 1000000u}) {
         values.push_back(static_cast<std::uint32_t>(std::unordered_map<int, int>(rows).bucket_count()));
     }
     return values;
