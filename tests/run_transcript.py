@@ -3,17 +3,8 @@
 
 Usage: run_transcript.py TRANSCRIPT [--emulator CMD] TOOL
 
-A transcript is a list of cases under "## heading" lines:
-
-    $ MACtoSN "02:5E:A1:00:00:04", "ignored"     (arguments: Python expressions)
-    $ MACtoSN "02:5E:A1:00:00:04" >/dev/full     (or >&- for a closed stdout)
-    stdout "BV180100001"      (exact bytes; "stdout fail" is the failure line
-                               for the first argument, or the empty MAC)
-    stderr "..."              (optional; standard error is otherwise empty)
-    status 0
-
-Standard output and error are compared byte for byte, so a line end the tool
-did not write, or one it wrote, fails the case.
+The transcript format is described in tests/README.md. Standard output and
+error are compared byte for byte, with the exit status.
 """
 
 import argparse
