@@ -10,9 +10,20 @@ letters in a row, one of them not A-F) and nothing MAC-like (six or more
 hexadecimal digits, ":", "-" or "." in a row). No field is trimmed.
 
 A row the tool could never answer correctly is refused as
-`FILE:LINE: error: ...`; the run then fails and leaves no output behind.
-Oddities the tool copes with are reported as `FILE:LINE: warning: ...`.
-The output is written only once the whole list has been accepted.
+`FILE:LINE: error: ...`; the run then fails and leaves no output behind:
+- a MAC other than six upper-case hexadecimal pairs joined by ":", the only
+  form the tool's byte-for-byte lookup can find;
+- a row without exactly two fields;
+- a serial that is empty, "0" (the tool's not-found answer), begins
+  "Fail:Mac=" (its failure line), holds a control character, or is longer
+  than 255 bytes;
+- a file that is not UTF-8, holds a NUL byte, or is not readable as CSV
+  (an unclosed quote, a field over 128 KiB); a list with no rows.
+Oddities the tool copes with are reported as `FILE:LINE: warning: ...`: a
+repeated MAC (the first row wins; an exact repeated row gets one warning),
+a repeated serial, a serial holding an invisible character, and one with
+characters other than A-Z, 0-9 and "-". The output is written only once the
+whole list has been accepted; the summary line ends with the list's SHA-256.
 """
 
 import codecs
