@@ -19,14 +19,9 @@
 // are put back as they were. Division by zero goes to __aeabi_idiv0, which
 // raises SIGFPE on Linux, as the C library's helpers do.
 
-#if defined(__arm__) && defined(__linux__) && !defined(__ARM_ARCH_EXT_IDIV__) && defined(__ARM_FP) && \
-    (__ARM_FP & 8)
+#include "arm_unsigned_divide.h"
 
-#include <sys/auxv.h>
-
-#ifndef HWCAP_IDIVA
-#define HWCAP_IDIVA (1 << 17)
-#endif
+#ifdef MACTOSN_ARM_UNSIGNED_DIVIDE
 
 extern "C" {
 
@@ -43,7 +38,7 @@ extern "C" {
 
 // __aeabi_uidivmod returns the quotient in r0 and the remainder in r1;
 // __aeabi_uidiv and __udivsi3 callers read r0 only. The two paths are also
-// reachable on their own, so a test can check each against a reference.
+// reachable on their own, so that a test can check each.
 asm(R"(
     .syntax unified
     .thumb
