@@ -226,12 +226,7 @@ def comment_text(name):
     return "".join(chr(b) if 0x20 <= b < 0x7F and b != 0x5C else f"\\x{b:02x}" for b in os.fsencode(name))
 
 
-def fingerprint(data, rows):
-    """What the executable carries to tell which list it was built from."""
-    return f"MACtoSN list sha256={hashlib.sha256(data).hexdigest()} rows={len(rows)}"
-
-
-def render(rows, list_name, list_fingerprint):
+def render(rows, list_name, list_digest):
     # The serials are packed one after another in row order, so the rows cost
     # what their serials weigh, whatever the longest one.
     lines = [
@@ -255,7 +250,7 @@ def render(rows, list_name, list_fingerprint):
         "// Never read: it lets `strings` tell which list an executable was built from. It",
         "// shares the rows' section, so the linker keeps it wherever it keeps the rows.",
         f"[[gnu::used, gnu::section(\".rodata.serial_list\")]] constexpr char serialListFingerprint[] =",
-        f"    \"{list_fingerprint}\";",
+        f"    \"MACtoSN list sha256={list_digest} rows={len(rows)}\";",
     ]
     return "\n".join(lines) + "\n"
 
@@ -323,14 +318,15 @@ def main(argv):
         say(sys.stderr, list_path, f": {errors} error{'s' * (errors != 1)}; no table written")
         return 1
 
+    digest = hashlib.sha256(data).hexdigest()
     try:
-        write_table(output_path, render(rows, os.path.basename(list_path), fingerprint(data, rows)))
+        write_table(output_path, render(rows, os.path.basename(list_path), digest))
     except OSError as err:
         say(sys.stderr, output_path, f": error: cannot write the table: {err.strerror or err}")
         return 1
     header = ", header skipped" if header_skipped else ""
     say(sys.stdout, list_path, f": {len(rows)} rows taken{header}, {warnings} warning{'s' * (warnings != 1)}, "
-        f"sha256={hashlib.sha256(data).hexdigest()}")
+        f"sha256={digest}")
     return 0
 
 
