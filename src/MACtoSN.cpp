@@ -56,11 +56,13 @@ constexpr std::size_t serialTextBytes = sizeof serialText - 1;
 constexpr std::size_t roundUp(std::size_t bytes, std::size_t alignment) {
     return (bytes + alignment - 1) / alignment * alignment;
 }
-// What the fill takes on this platform: a node (link, key, value, hash) and a
-// key's text a row, and about one bucket a row. Serials of up to 15 bytes
-// live inside their node; longer ones take text, too.
-constexpr std::size_t tableNodeFillBytes = serialRowCount * (2 * sizeof(void*) + 2 * sizeof(std::string)) +
-                                           (serialRowCount + serialRowCount / 8 + 64) * sizeof(void*);
+// What the fill takes on this platform: a row's node (link, key, value,
+// hash, rounded as the node block rounds it) and key text, and about one
+// bucket a row. Serials of up to 15 bytes live inside their node; longer
+// ones take text, too.
+constexpr std::size_t tableNodeFillBytes =
+    serialRowCount * roundUp(2 * sizeof(void*) + 2 * sizeof(std::string), alignof(std::max_align_t)) +
+    (serialRowCount + serialRowCount / 8 + 64) * sizeof(void*);
 constexpr std::size_t tableTextFillBytes = serialRowCount * (macLength + 1);
 #ifdef MACTOSN_TABLE_BLOCK_BYTES  // lets a test build make the list outgrow the blocks
 constexpr std::size_t tableNodeBlockBytes = roundUp(MACTOSN_TABLE_BLOCK_BYTES, alignof(std::max_align_t));
