@@ -26,10 +26,13 @@ function(mactosn_serial_rows name list)
   set_target_properties(mactosn_rows_${name} PROPERTIES ROWS_DIR "${dir}" ROWS_FILE "${rows}")
 endfunction()
 
-# mactosn_use_rows(TARGET NAME): compiles TARGET against the rows of NAME.
+# mactosn_use_rows(TARGET NAME): compiles TARGET, whose source is or includes
+# MACtoSN.cpp, against the rows of NAME, and links in the tool's division
+# helper, so that the table is filled as the tool fills it.
 function(mactosn_use_rows target name)
   get_target_property(dir mactosn_rows_${name} ROWS_DIR)
   add_dependencies(${target} mactosn_rows_${name})
+  target_sources(${target} PRIVATE "${PROJECT_SOURCE_DIR}/src/arm_unsigned_divide.S")
   target_include_directories(${target} PRIVATE "${dir}" "${PROJECT_SOURCE_DIR}/src")
   target_compile_features(${target} PRIVATE cxx_std_17)
   set_target_properties(${target} PROPERTIES CXX_EXTENSIONS OFF)
@@ -38,7 +41,6 @@ endfunction()
 # mactosn_add_tool(TARGET NAME): the tool itself, built with the rows of NAME.
 function(mactosn_add_tool target name)
   add_executable(${target} "${PROJECT_SOURCE_DIR}/src/MACtoSN.cpp"
-                           "${PROJECT_SOURCE_DIR}/src/arm_unsigned_divide.cpp"
                            "${PROJECT_SOURCE_DIR}/src/startup_operator_new.cpp")
   mactosn_use_rows(${target} ${name})
   # Start-up is the tool's whole latency: a static C++ runtime spares the

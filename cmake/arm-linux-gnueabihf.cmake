@@ -12,6 +12,7 @@ set(CMAKE_C_COMPILER ${MACTOSN_TARGET_TRIPLE}-gcc)
 set(CMAKE_CXX_COMPILER ${MACTOSN_TARGET_TRIPLE}-g++)
 set(CMAKE_C_FLAGS_INIT "-march=armv7-a -mfpu=vfpv3-d16 -mfloat-abi=hard")
 set(CMAKE_CXX_FLAGS_INIT "-march=armv7-a -mfpu=vfpv3-d16 -mfloat-abi=hard")
+set(CMAKE_ASM_FLAGS_INIT "-march=armv7-a -mfpu=vfpv3-d16 -mfloat-abi=hard")
 
 set(CMAKE_FIND_ROOT_PATH /usr/${MACTOSN_TARGET_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -1,26 +1,26 @@
 // Unsigned 32-bit division for ARMv7-A cores without a divide instruction:
-// see arm_unsigned_divide.cpp for why it exists.
-#pragma once
+// see arm_unsigned_divide.S, which includes this header too, so that the
+// helper and its test agree on when it is built.
+#ifndef MACTOSN_ARM_UNSIGNED_DIVIDE_H
+#define MACTOSN_ARM_UNSIGNED_DIVIDE_H
 
 #if defined(__arm__) && defined(__linux__) && !defined(__ARM_ARCH_EXT_IDIV__) && defined(__ARM_FP) && \
     (__ARM_FP & 8)
 #define MACTOSN_ARM_UNSIGNED_DIVIDE 1
 
+#ifndef __ASSEMBLER__
 #include <cstdint>
 
-#include <sys/auxv.h>
-
-#ifndef HWCAP_IDIVA
-#define HWCAP_IDIVA (1 << 17)
-#endif
-
 extern "C" {
-// Whether the CPU reported the divide instruction; set before any static
-// object of the program is built.
+// Whether the CPU reported the Thumb divide instruction; see the .S file for
+// when it is set.
 [[gnu::visibility("hidden")]] extern int mactosnCpuHasUdiv;
 // Each path on its own, for a divisor other than zero: the quotient in the
 // low word, the remainder in the high word, as __aeabi_uidivmod returns them.
 [[gnu::visibility("hidden")]] std::uint64_t mactosnDivideVfp(std::uint32_t numerator, std::uint32_t divisor);
 [[gnu::visibility("hidden")]] std::uint64_t mactosnDivideUdiv(std::uint32_t numerator, std::uint32_t divisor);
 }
+#endif
+#endif
+
 #endif

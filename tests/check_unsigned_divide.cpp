@@ -11,6 +11,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include <asm/hwcap.h>
+#include <sys/auxv.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -43,7 +45,7 @@ void checkPair(std::uint32_t numerator, std::uint32_t divisor, bool udivToo) {
 }  // namespace
 
 int main() {
-    const bool cpuHasUdiv = (getauxval(AT_HWCAP) & HWCAP_IDIVA) != 0;
+    const bool cpuHasUdiv = (getauxval(AT_HWCAP) & HWCAP_IDIVT) != 0;
     expect(mactosnCpuHasUdiv == cpuHasUdiv, "divide instruction detected before main", 0, 0);
 
     // Boundaries, the bucket counts of tables sized for lists of these
