@@ -40,8 +40,7 @@ endfunction()
 
 # mactosn_add_tool(TARGET NAME): the tool itself, built with the rows of NAME.
 function(mactosn_add_tool target name)
-  add_executable(${target} "${PROJECT_SOURCE_DIR}/src/MACtoSN.cpp"
-                           "${PROJECT_SOURCE_DIR}/src/startup_operator_new.cpp")
+  add_executable(${target} "${PROJECT_SOURCE_DIR}/src/MACtoSN.cpp")
   mactosn_use_rows(${target} ${name})
   # Start-up is the tool's whole latency: a static C++ runtime spares the
   # dynamic loader most of its symbol binding and relocations, and unused
