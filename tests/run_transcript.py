@@ -9,12 +9,14 @@ error are compared byte for byte, with the exit status.
 
 import argparse
 import os
+import signal
 import subprocess
 import sys
 
 FAILURE_PREFIX = b"Fail:Mac="
 FAILURE_SUFFIX = b" Not Found In /ZOR/System/Config/BrenvicMACtoSerial.csv"
-REDIRECTS = (">/dev/full", ">&-")
+# Longest first: one is the end of another.
+REDIRECTS = (">closed-pipe ignoring SIGPIPE", ">closed-pipe", ">/dev/full", ">&-")
 
 
 def as_bytes(value):
@@ -66,17 +68,25 @@ def parse(path):
 
 
 def run(case, command):
+    redirect = case["redirect"] or ""
     stdout = subprocess.PIPE
-    if case["redirect"] == ">/dev/full":
-        stdout = open("/dev/full", "wb")
-    # close_fds with pass_fds=() and stdout closed in the child: fd 1 is not inherited.
-    preexec = (lambda: os.close(1)) if case["redirect"] == ">&-" else None
+    if redirect == ">/dev/full":
+        stdout = os.open("/dev/full", os.O_WRONLY)
+    elif redirect.startswith(">closed-pipe"):
+        reader, stdout = os.pipe()
+        os.close(reader)
+    preexec = None
+    if redirect == ">&-":
+        # close_fds with pass_fds=() and stdout closed in the child: fd 1 is not inherited.
+        preexec = lambda: os.close(1)
+    elif redirect.endswith("ignoring SIGPIPE"):
+        preexec = lambda: signal.signal(signal.SIGPIPE, signal.SIG_IGN)
     try:
         result = subprocess.run(command + case["args"], stdin=subprocess.DEVNULL, stdout=stdout,
                                 stderr=subprocess.PIPE, preexec_fn=preexec)
     finally:
-        if stdout is not subprocess.PIPE:
-            stdout.close()
+        if stdout != subprocess.PIPE:
+            os.close(stdout)
     return result.stdout or b"", result.stderr, result.returncode
 
 
