@@ -6,11 +6,13 @@
 # builds for the device (ARMv7-A, under qemu-arm on a core without divide,
 # on the oldest Python the build supports that pyenv has) and fully static
 # (on a core with divide, no C library given to the emulator), runs every
-# test on both, runs the suite again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and under the latter alone (which keeps the
-# table's static block, where AddressSanitizer needs the heap), fuzzes the
-# tool for a minute ($MACTOSN_FUZZ_SECONDS), and checks that the device
-# build is reproducible.
+# test on both, builds the tool as device SDKs do (LTO, -fno-exceptions,
+# -marm, the old string ABI, NEON) and checks every row and the CLI
+# transcript of each on cores with and without divide, runs the suite again
+# under AddressSanitizer and UndefinedBehaviorSanitizer, and under the latter
+# alone (which keeps the table's static block, where AddressSanitizer needs
+# the heap), fuzzes the tool for a minute ($MACTOSN_FUZZ_SECONDS), and checks
+# that the device build is reproducible.
 # A failed step does not stop the others; the summary names it, and the
 # script then fails. Builds go under ./build-test (or
 # $MACTOSN_TEST_BUILD_DIR); $MACTOSN_DEVICE_PYTHON names the device build's
@@ -237,11 +239,42 @@ device_static() {
   fi
 }
 
+# What device SDKs build with, each on its own: every variant must build and
+# answer every row, on a core without the divide instruction and on one with
+# it. Flags go in as an SDK passes them, in CMAKE_CXX_FLAGS alone.
+device_cxx_flags=$(sed -n 's/^set(CMAKE_CXX_FLAGS_INIT "\(.*\)")$/\1/p' "$top/cmake/arm-linux-gnueabihf.cmake")
+device_variant() {
+  local name=$1 preset=$2 cpu_without=$3; shift 3
+  local dir=$out/variants/$name cpu
+  rm -rf "$dir"
+  mkdir -p "$out/variants"
+  quiet "$dir.log" cmake --preset "$preset" -S "$top" -B "$dir" -G Ninja -DMACTOSN_STRICT_WARNINGS=OFF \
+    -DMACTOSN_EMULATED_CPU= "$@"
+  quiet "$dir.log" cmake --build "$dir" -j "$jobs" --target MACtoSN dump_serial_table
+  # With no -cpu in the build's emulator command, qemu-arm takes QEMU_CPU.
+  for cpu in "$cpu_without" cortex-a15; do
+    QEMU_CPU=$cpu expect_divide "$dir" "$([ "$cpu" = cortex-a15 ] && echo with || echo without)"
+    QEMU_CPU=$cpu quiet "$dir-ctest.log" ctest --test-dir "$dir" -R '^(cli_transcript|serial_table_every_row)$' \
+      --no-tests=error --output-on-failure -j "$jobs"
+    echo "$name on $cpu: $(grep -E 'tests passed' "$dir-ctest.log")"
+  done
+}
+device_variants() {
+  local a9=cortex-a9,neon=off
+  device_variant lto device "$a9" -DCMAKE_INTERPROCEDURAL_OPTIMIZATION=ON
+  device_variant lto-static device-static "$a9" -DCMAKE_INTERPROCEDURAL_OPTIMIZATION=ON
+  device_variant no-exceptions device "$a9" "-DCMAKE_CXX_FLAGS=$device_cxx_flags -fno-exceptions"
+  device_variant arm-state device "$a9" "-DCMAKE_CXX_FLAGS=$device_cxx_flags -marm"
+  device_variant old-string-abi device "$a9" "-DCMAKE_CXX_FLAGS=$device_cxx_flags -D_GLIBCXX_USE_CXX11_ABI=0"
+  device_variant neon device cortex-a9 "-DCMAKE_CXX_FLAGS=${device_cxx_flags/vfpv3-d16/neon}"
+}
+
 step "configure checks" configure_checks
 step "host build and tests (dev)" build_and_test dev
 step "install after refused list" install_after_refused_list
 step "device build and tests$device_python_label" device
 step "device-static build and tests" device_static
+step "device SDK variants (LTO, -fno-exceptions, -marm, old string ABI, NEON)" device_variants
 step "sanitize build and tests" build_and_test sanitize
 step "ubsan build and tests" build_and_test ubsan
 step "fuzz build and tests" build_and_test fuzz -DMACTOSN_FUZZ_SECONDS="${MACTOSN_FUZZ_SECONDS:-60}"
