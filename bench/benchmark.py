@@ -18,6 +18,10 @@ stops. Then:
   divide instruction) and on one with a divide instruction (cortex-a7); the
   peers are Debian's armhf packages, downloaded and unpacked, not installed.
 
+Each start-up trick in TRICKS is also taken out of a copy of this tree on its
+own, built, and measured on the found lookup (ARM cortex-a9 and x86-64), so
+that every trick shows what it buys.
+
 --baseline REV also builds MACtoSN from that git revision and measures it in
 the same run, interleaved with this tree, in every table. Writes Markdown to
 FILE (default bench/results.md) and prints it. bench/README.md says how to
@@ -60,6 +64,22 @@ CPUS = {
 # The toolchain file's generic ARMv7-A flags with only the divide instruction
 # added, for the reference build.
 DIVIDE_FLAGS = "-march=armv7ve -mfpu=vfpv3-d16 -mfloat-abi=hard"
+# What each start-up trick buys: the tree is copied and the trick taken out
+# by exact edits, each of which must apply once, then built and measured with
+# the rest. (name, [(file, text, replacement)], extra CMake options).
+TRICKS = [
+    ("the division helper", [("cmake/SerialRows.cmake",
+                              '  target_sources(${target} PRIVATE "${PROJECT_SOURCE_DIR}/src/arm_unsigned_divide.S")\n',
+                              "")], []),
+    ("`[[gnu::flatten]]` on the fill", [("src/MACtoSN.cpp", "[[gnu::flatten]] ", "")], []),
+    ("the static blocks (every allocation from the heap)",
+     [("src/MACtoSN.cpp", "using TableAllocator = staticblock::Allocator<T, TableBlocks>;",
+       "using TableAllocator = std::allocator<T>;"),
+      ("src/MACtoSN.cpp", "    TableBlocks::prefault(tableObjectFillBytes, tableTextFillBytes);\n", "")], []),
+    ("the prefault", [("src/MACtoSN.cpp", "    TableBlocks::prefault(tableObjectFillBytes, tableTextFillBytes);\n",
+                       "")], []),
+    ("the static C++ runtime", [], ["-DMACTOSN_STATIC_CXX_RUNTIME=OFF"]),
+]
 # Every measured x86-64 command runs in this environment, ARM ones in an
 # empty one: the same locale and the same stack on any machine.
 HOST_ENV = {"PATH": "/usr/bin:/bin"}
@@ -112,6 +132,23 @@ def export_revision(revision, work):
     quiet(["git", "-C", TOP, "archive", "--format=tar", "-o", archive, commit])
     quiet(["tar", "-x", "-f", archive, "-C", folder])
     return folder, commit[:7]
+
+
+def tree_without(trick, work, tag):
+    """A copy of this tree with one trick taken out; stops if an edit no longer applies."""
+    name, edits, _ = trick
+    folder = os.path.join(work, "tricks", tag)
+    shutil.copytree(TOP, folder, ignore=lambda where, names: [n for n in names if n == ".git" or
+                                                            (where == TOP and n.startswith("build"))])
+    for path, text, replacement in edits:
+        with open(os.path.join(folder, path)) as source:
+            content = source.read()
+        if content.count(text) != 1:
+            sys.exit(f"taking out {name}: {path} holds {content.count(text)} copies of {text!r}, not one; "
+                     "update TRICKS in bench/benchmark.py")
+        with open(os.path.join(folder, path), "w") as out:
+            out.write(content.replace(text, replacement))
+    return folder
 
 
 def this_tree(output):
@@ -360,6 +397,17 @@ def main():
             )
             build(source, folders[label]["div"], f"-DCMAKE_TOOLCHAIN_FILE={TOOLCHAIN}",
                   f"-DCMAKE_CXX_FLAGS={DIVIDE_FLAGS}")
+        # Each trick taken out on its own: found lookup, the device's core and x86-64.
+        trick_labels = []
+        for index, trick in enumerate(TRICKS):
+            label = f"MACtoSN without {trick[0]}"
+            tag = f"trk{index}"
+            print(f"== building {label}", file=sys.stderr)
+            source = tree_without(trick, work, tag)
+            folders[label] = {kind: os.path.join(work, kind, tag) for kind in ("x86", "arm")}
+            build(source, folders[label]["x86"], *trick[2])
+            build(source, folders[label]["arm"], f"-DCMAKE_TOOLCHAIN_FILE={TOOLCHAIN}", *trick[2])
+            trick_labels.append(label)
 
         print("== preparing the peers", file=sys.stderr)
         prepare_peer_files(work, rows)
@@ -376,6 +424,10 @@ def main():
         for label, (make, answers) in host_peers(work).items():
             for kind, mac in LOOKUPS:
                 host_cases.append((label, kind, make(mac), work, answers(mac, serials.get(mac))))
+        found = dict(LOOKUPS)["found"]
+        for label in trick_labels:
+            host_cases.append((label, "found", ["./MACtoSN", found], folders[label]["x86"],
+                               answers_mactosn(found, serials[found])))
         print("== checking the answers on x86-64", file=sys.stderr)
         for label, kind, argv, cwd, expected in host_cases:
             run = subprocess.run(argv, cwd=cwd, env=HOST_ENV, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
@@ -397,6 +449,9 @@ def main():
         for label, (make, answers) in arm_peers(root).items():
             for kind, mac in LOOKUPS:
                 arm_cases.append((label, kind, make(mac), work, answers(mac, serials.get(mac)), list(CPUS)))
+        for label in trick_labels:
+            arm_cases.append((label, "found", ["./MACtoSN", found], folders[label]["arm"],
+                              answers_mactosn(found, serials[found]), ["cortex-a9"]))
         print("== counting ARM instructions", file=sys.stderr)
         arm_counts = {}
         for label, kind, argv, cwd, expected, cpus in arm_cases:
@@ -456,6 +511,25 @@ def main():
         base = arm_counts[divide_label[baseline], "found", "cortex-a7"]
         lines.append(f"| instructions, ARM cortex-a7, built with divide | {this:,} | {base:,} | {this / base:.3f} |")
 
+    device = arm_counts["MACtoSN", "found", "cortex-a9"]
+    lines += [
+        "",
+        "## What each start-up trick buys",
+        "",
+        "This tree with one trick taken out (`TRICKS` in bench/benchmark.py), found lookup. A trick stays only "
+        "where it pays at least 5% of the device's instructions (cortex-a9), or, for the prefault, its wall time.",
+        "",
+        "| taken out | instructions, ARM cortex-a9 | vs. this tree | instructions, x86-64 | median wall time, "
+        "x86-64 | vs. this tree |",
+        "|---|---:|---:|---:|---:|---:|",
+        f"| nothing | {device:,} | — | {counts['MACtoSN', 'found']:,} | {median_ms['MACtoSN', 'found']:.2f} ms | — |",
+    ]
+    for label in trick_labels:
+        arm = arm_counts[label, "found", "cortex-a9"]
+        lines.append(f"| {label[len('MACtoSN without '):]} | {arm:,} | {arm / device - 1:+.1%} | "
+                     f"{counts[label, 'found']:,} | {median_ms[label, 'found']:.2f} ms | "
+                     f"{median_ms[label, 'found'] / median_ms['MACtoSN', 'found'] - 1:+.1%} |")
+
     lines += [
         "",
         "## x86-64",
@@ -471,6 +545,8 @@ def main():
         "|---|---|---:|---:|---:|",
     ]
     for label, kind, *_ in host_cases:
+        if label in trick_labels:
+            continue
         lines.append(f"| {label} | {kind} | {counts[label, kind] / 1e6:.2f} M | {median_ms[label, kind]:.2f} ms | "
                      f"{peaks[label, kind] / 1024:.2f} MiB |")
 
@@ -490,7 +566,7 @@ def main():
     ]
     seen = []
     for label, kind, *_ in arm_cases:
-        if (label, kind) in seen:
+        if (label, kind) in seen or label in trick_labels:
             continue
         seen.append((label, kind))
         cells = [f"{arm_counts[label, kind, cpu]:,}" if (label, kind, cpu) in arm_counts else "—" for cpu in CPUS]
