@@ -27,6 +27,7 @@ whole list has been accepted; the summary line ends with the list's SHA-256.
 """
 
 import codecs
+import collections
 import contextlib
 import csv
 import hashlib
@@ -160,7 +161,8 @@ def is_header(first_field):
 
 
 def check_list(text, report):
-    """The accepted rows, in list order, and whether a header was skipped.
+    """The accepted rows, in list order; whether a header was skipped; and the
+    row that answers each MAC, as {mac: (line, serial)}.
 
     `report(line, kind, message)` receives every error and warning.
     """
@@ -203,7 +205,33 @@ def check_list(text, report):
             report(line, "warning", f"the serial {shown(serial)} holds the invisible character U+{ord(hidden[0]):04X}")
         elif not PLAIN_SERIAL.fullmatch(serial):
             report(line, "warning", f"the serial {shown(serial)} has characters other than A-Z, 0-9 and \"-\"")
-    return rows, header_skipped
+    return rows, header_skipped, first_row_of_mac
+
+
+CheckedList = collections.namedtuple("CheckedList", "data rows header_skipped answers errors")
+
+
+def read_list(path, report):
+    """The list at `path` as the table takes it, and how many errors it has;
+    every fault goes to `report(line, kind, message)`. An unreadable file
+    raises OSError."""
+    with open(path, "rb") as source:
+        data = source.read()
+    errors = 0
+
+    def counted(line, kind, message):
+        nonlocal errors
+        errors += kind == "error"
+        report(line, kind, message)
+
+    try:
+        rows, header_skipped, answers = check_list(decode(data), counted)
+    except ListError as err:
+        counted(err.line, "error", str(err))
+        return CheckedList(data, [], False, {}, errors)
+    if not rows and not errors:
+        counted(1, "error", "the list has no rows")
+    return CheckedList(data, rows, header_skipped, answers, errors)
 
 
 def c_literal(text):
@@ -303,16 +331,10 @@ def main(argv):
         say(sys.stderr, output_path, f": error: cannot remove the old table: {err.strerror or err}")
         return 1
     try:
-        with open(list_path, "rb") as source:
-            data = source.read()
-        rows, header_skipped = check_list(decode(data), report)
-        if not rows and not counts["error"]:
-            report(1, "error", "the list has no rows")
+        data, rows, header_skipped, _, _ = read_list(list_path, report)
     except OSError as err:
         say(sys.stderr, list_path, f": error: {err.strerror or err}")
         return 1
-    except ListError as err:
-        report(err.line, "error", str(err))
     errors, warnings = counts["error"], counts["warning"]
     if errors:
         say(sys.stderr, list_path, f": {errors} error{'s' * (errors != 1)}; no table written")
