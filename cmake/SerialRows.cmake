@@ -2,25 +2,50 @@
 
 set(MACTOSN_ROWS_GENERATOR "${CMAKE_CURRENT_LIST_DIR}/../data/gen_serial_rows.py")
 get_filename_component(MACTOSN_ROWS_GENERATOR "${MACTOSN_ROWS_GENERATOR}" ABSOLUTE)
+set(MACTOSN_LIST_COMPARER "${CMAKE_CURRENT_LIST_DIR}/../data/compare_serial_lists.py")
+get_filename_component(MACTOSN_LIST_COMPARER "${MACTOSN_LIST_COMPARER}" ABSOLUTE)
 
-# mactosn_serial_rows(NAME LIST): checks LIST and generates its rows into the
-# build folder, behind the custom target mactosn_rows_NAME (properties
-# ROWS_DIR, ROWS_FILE). A refused list fails the build with the generator's
-# FILE:LINE messages.
+# mactosn_serial_rows(NAME LIST [PREVIOUS LIST [ALLOWED FILE]]): checks LIST
+# and generates its rows into the build folder, behind the custom target
+# mactosn_rows_NAME (properties ROWS_DIR, ROWS_FILE). A refused list fails
+# the build with the generator's FILE:LINE messages, and so does, given a
+# PREVIOUS list, a MAC of it that LIST drops or changes unless the ALLOWED
+# file names it. An empty PREVIOUS or ALLOWED is none.
 function(mactosn_serial_rows name list)
+  cmake_parse_arguments(PARSE_ARGV 2 arg "" "PREVIOUS;ALLOWED" "")
   get_filename_component(list "${list}" ABSOLUTE)
   set(dir "${CMAKE_CURRENT_BINARY_DIR}/serial_rows_${name}")
   set(rows "${dir}/serial_rows.inc")
+  set(python "${Python3_EXECUTABLE}")
+  set(compare "")
+  set(depends "${MACTOSN_ROWS_GENERATOR}")
+  set(comment "Checking ${list} and generating its serial rows")
+  if(NOT "${arg_PREVIOUS}" STREQUAL "")
+    get_filename_component(previous "${arg_PREVIOUS}" ABSOLUTE)
+    # The comparison imports the generator from the source tree, which
+    # must get no __pycache__.
+    set(python "${Python3_EXECUTABLE}" -B)
+    list(APPEND compare --previous "${previous}")
+    list(APPEND depends "${MACTOSN_LIST_COMPARER}" "${previous}")
+    set(comment "Checking ${list} against ${previous} and generating its serial rows")
+    if(NOT "${arg_ALLOWED}" STREQUAL "")
+      get_filename_component(allowed "${arg_ALLOWED}" ABSOLUTE)
+      list(APPEND compare --allowed "${allowed}")
+      list(APPEND depends "${allowed}")
+    endif()
+  elseif(NOT "${arg_ALLOWED}" STREQUAL "")
+    message(FATAL_ERROR "mactosn_serial_rows(${name}): ALLOWED needs a PREVIOUS list")
+  endif()
   # The previous rows go first, so that a refused list leaves none behind
   # whatever the generator does (`cmake --install` checks for them).
   add_custom_command(
     OUTPUT "${rows}"
     COMMAND "${CMAKE_COMMAND}" -E remove -f "${rows}"
     COMMAND "${CMAKE_COMMAND}" -E make_directory "${dir}"
-    COMMAND "${Python3_EXECUTABLE}" "${MACTOSN_ROWS_GENERATOR}" "${list}" "${rows}"
+    COMMAND ${python} "${MACTOSN_ROWS_GENERATOR}" "${list}" "${rows}" ${compare}
     MAIN_DEPENDENCY "${list}"
-    DEPENDS "${MACTOSN_ROWS_GENERATOR}"
-    COMMENT "Checking ${list} and generating its serial rows"
+    DEPENDS ${depends}
+    COMMENT "${comment}"
     VERBATIM)
   add_custom_target(mactosn_rows_${name} DEPENDS "${rows}")
   set_target_properties(mactosn_rows_${name} PROPERTIES ROWS_DIR "${dir}" ROWS_FILE "${rows}")

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Turns a MAC-to-serial list (CSV) into the C++ rows compiled into MACtoSN.
 
-Usage: gen_serial_rows.py LIST.csv OUTPUT.inc
+Usage: gen_serial_rows.py LIST.csv OUTPUT.inc [--previous PREVIOUS.csv [--allowed ALLOWED.txt]]
 
 The list: UTF-8 (a byte-order mark is fine), LF, CRLF or CR line ends, two
 fields a row (MAC, serial) with RFC 4180 quoting, blank lines ignored, and an
@@ -22,11 +22,20 @@ A row the tool could never answer correctly is refused as
 Oddities the tool copes with are reported as `FILE:LINE: warning: ...`: a
 repeated MAC (the first row wins; an exact repeated row gets one warning),
 a repeated serial, a serial holding an invisible character, and one with
-characters other than A-Z, 0-9 and "-". The output is written only once the
-whole list has been accepted; the summary line ends with the list's SHA-256.
+characters other than A-Z, 0-9 and "-".
+
+With --previous, the list the last release was built from is read by the
+same rules, and every MAC of it that the list drops or answers with another
+serial is an error too, unless the allowance file names it
+(compare_serial_lists.py says how); the summary line then counts the MACs
+added, dropped and changed.
+
+The output is written only once the whole list has been accepted; the
+summary line ends with the list's SHA-256.
 """
 
 import codecs
+import collections
 import contextlib
 import csv
 import hashlib
@@ -160,7 +169,8 @@ def is_header(first_field):
 
 
 def check_list(text, report):
-    """The accepted rows, in list order, and whether a header was skipped.
+    """The accepted rows, in list order; whether a header was skipped; and the
+    row that answers each MAC, as {mac: (line, serial)}.
 
     `report(line, kind, message)` receives every error and warning.
     """
@@ -203,7 +213,33 @@ def check_list(text, report):
             report(line, "warning", f"the serial {shown(serial)} holds the invisible character U+{ord(hidden[0]):04X}")
         elif not PLAIN_SERIAL.fullmatch(serial):
             report(line, "warning", f"the serial {shown(serial)} has characters other than A-Z, 0-9 and \"-\"")
-    return rows, header_skipped
+    return rows, header_skipped, first_row_of_mac
+
+
+CheckedList = collections.namedtuple("CheckedList", "data rows header_skipped answers errors")
+
+
+def read_list(path, report):
+    """The list at `path` as the table takes it, and how many errors it has;
+    every fault goes to `report(line, kind, message)`. An unreadable file
+    raises OSError."""
+    with open(path, "rb") as source:
+        data = source.read()
+    errors = 0
+
+    def counted(line, kind, message):
+        nonlocal errors
+        errors += kind == "error"
+        report(line, kind, message)
+
+    try:
+        rows, header_skipped, answers = check_list(decode(data), counted)
+    except ListError as err:
+        counted(err.line, "error", str(err))
+        return CheckedList(data, [], False, {}, errors)
+    if not rows and not errors:
+        counted(1, "error", "the list has no rows")
+    return CheckedList(data, rows, header_skipped, answers, errors)
 
 
 def c_literal(text):
@@ -261,7 +297,8 @@ def say(stream, path, text):
     if stream is None:  # started with the descriptor closed
         return
     stream.flush()
-    stream.buffer.write(os.fsencode(path) + text.encode("utf-8") + b"\n")
+    # A path within the text is written as its own bytes too.
+    stream.buffer.write(os.fsencode(path) + text.encode("utf-8", "surrogateescape") + b"\n")
     stream.buffer.flush()
 
 
@@ -285,16 +322,55 @@ def write_table(path, text):
         raise
 
 
+def options(args, names):
+    """`args` without the `NAME VALUE` options of `names`, and their values
+    (None for one not given); None when an option lacks its value."""
+    values = dict.fromkeys(names)
+    rest = []
+    args = iter(args)
+    for arg in args:
+        if arg in values and values[arg] is None:
+            values[arg] = next(args, None)
+            if values[arg] is None:
+                return None
+        else:
+            rest.append(arg)
+    return rest, values
+
+
+def reporter(counts):
+    """A `report(path, line, kind, message[, faults])` that writes a message
+    on standard error (`line` None: one on the whole file) and counts the
+    faults it stands for."""
+
+    def report(path, line, kind, message, faults=1):
+        counts[kind] += faults
+        say(sys.stderr, path, ("" if line is None else f":{line}") + f": {kind}: {message}")
+
+    return report
+
+
+def summary(checked, digest, warnings, compared):
+    """The summary line after the list's path. It ends with the digest,
+    where other tools look for it."""
+    header = ", header skipped" if checked.header_skipped else ""
+    against = f"{compared}, " if compared else ""
+    return (f"{len(checked.rows)} rows taken{header}, {warnings} warning{'s' * (warnings != 1)}, {against}"
+            f"sha256={digest}")
+
+
 def main(argv):
-    if len(argv) != 3:
-        print("usage: gen_serial_rows.py LIST.csv OUTPUT.inc", file=sys.stderr)
+    parsed = options(argv[1:], ["--previous", "--allowed"])
+    if parsed is None or len(parsed[0]) != 2 or (parsed[1]["--allowed"] and not parsed[1]["--previous"]):
+        print("usage: gen_serial_rows.py LIST.csv OUTPUT.inc [--previous PREVIOUS.csv [--allowed ALLOWED.txt]]",
+              file=sys.stderr)
         return 2
-    list_path, output_path = argv[1], argv[2]
+    (list_path, output_path), values = parsed
     counts = {"error": 0, "warning": 0}
+    report_at = reporter(counts)
 
     def report(line, kind, message):
-        counts[kind] += 1
-        say(sys.stderr, list_path, f":{line}: {kind}: {message}")
+        report_at(list_path, line, kind, message)
 
     # A stale table must not outlive a list that was refused.
     try:
@@ -303,32 +379,34 @@ def main(argv):
         say(sys.stderr, output_path, f": error: cannot remove the old table: {err.strerror or err}")
         return 1
     try:
-        with open(list_path, "rb") as source:
-            data = source.read()
-        rows, header_skipped = check_list(decode(data), report)
-        if not rows and not counts["error"]:
-            report(1, "error", "the list has no rows")
+        checked = read_list(list_path, report)
     except OSError as err:
         say(sys.stderr, list_path, f": error: {err.strerror or err}")
         return 1
-    except ListError as err:
-        report(err.line, "error", str(err))
+    compared = None
+    if values["--previous"] is not None:
+        # Only a comparison needs it: without one, this file runs alone.
+        import compare_serial_lists
+        compared = compare_serial_lists.against_previous(
+            list_path, None if checked.errors else checked.answers, values["--previous"], values["--allowed"],
+            report_at)
     errors, warnings = counts["error"], counts["warning"]
     if errors:
         say(sys.stderr, list_path, f": {errors} error{'s' * (errors != 1)}; no table written")
         return 1
 
-    digest = hashlib.sha256(data).hexdigest()
+    digest = hashlib.sha256(checked.data).hexdigest()
     try:
-        write_table(output_path, render(rows, os.path.basename(list_path), digest))
+        write_table(output_path, render(checked.rows, os.path.basename(list_path), digest))
     except OSError as err:
         say(sys.stderr, output_path, f": error: cannot write the table: {err.strerror or err}")
         return 1
-    header = ", header skipped" if header_skipped else ""
-    say(sys.stdout, list_path, f": {len(rows)} rows taken{header}, {warnings} warning{'s' * (warnings != 1)}, "
-        f"sha256={digest}")
+    say(sys.stdout, list_path, ": " + summary(checked, digest, warnings, compared))
     return 0
 
 
 if __name__ == "__main__":
+    # The comparison imports this file by name: it gets the running copy
+    # rather than a second one.
+    sys.modules.setdefault("gen_serial_rows", sys.modules[__name__])
     sys.exit(main(sys.argv))

@@ -159,10 +159,21 @@ configure_checks() {
   echo "configure checks: passed"
 }
 
+# expect_install_refused BUILD_DIR DESTDIR: the install stops on the missing
+# rows and copies nothing.
+expect_install_refused() {
+  if DESTDIR="$2" cmake --install "$1" >"$out/plain-install.log" 2>&1; then
+    echo "installed after a refused list"; return 1
+  fi
+  cat "$out/plain-install.log"
+  grep -q "MACtoSN not installed" "$out/plain-install.log"
+  if [ -e "$2" ]; then echo "installed after a refused list:"; find "$2"; return 1; fi
+}
+
 # `cmake --install` does not build, so after a refused list it must refuse
 # too rather than install the previous list's executable.
 install_after_refused_list() {
-  local b=$out/plain list=$out/plain-list.csv root=$out/plain-root
+  local b=$out/plain list=$out/plain-list.csv previous=$out/plain-previous.csv root=$out/plain-root
   rm -rf "$b" "$root"
   printf '02:5E:A1:00:00:04,BV180100001\n' >"$list"
   # A plain configure: the device's release build and install tree, no
@@ -174,14 +185,17 @@ install_after_refused_list() {
   cmake --build "$b" -j "$jobs"
   DESTDIR="$root/good" cmake --install "$b"
   [ -x "$root/good/ZOR/System/bin/MACtoSN" ]
+  # Against the last release's list, a dropped row stops the build the same way.
+  printf '02:5E:A1:00:00:04,BV180100001\n02:5E:A1:00:00:08,BV180100002\n' >"$previous"
+  cmake -B "$b" -DMACTOSN_PREVIOUS_LIST="$previous"
+  if cmake --build "$b" -j "$jobs" >"$out/plain-dropped.log" 2>&1; then echo "a dropped row was not refused"; return 1; fi
+  cat "$out/plain-dropped.log"
+  grep -qF "plain-previous.csv:2: error: the new list drops the MAC 02:5E:A1:00:00:08" "$out/plain-dropped.log"
+  expect_install_refused "$b" "$root/dropped"
+  cmake -B "$b" -DMACTOSN_PREVIOUS_LIST=
   : >"$list"
   if cmake --build "$b" -j "$jobs"; then echo "an empty list was not refused"; return 1; fi
-  if DESTDIR="$root/refused" cmake --install "$b" >"$out/plain-install.log" 2>&1; then
-    echo "installed after a refused list"; return 1
-  fi
-  cat "$out/plain-install.log"
-  grep -q "MACtoSN not installed" "$out/plain-install.log"
-  if [ -e "$root/refused" ]; then echo "installed after a refused list:"; find "$root/refused"; return 1; fi
+  expect_install_refused "$b" "$root/refused"
   echo "install after a refused list: refused, nothing installed"
 }
 

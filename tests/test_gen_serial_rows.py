@@ -1,5 +1,7 @@
 #!/usr/bin/env python3
-"""The generator's verdicts on small lists: what it refuses, warns about and takes.
+"""The generator's verdicts on small lists: what it refuses, warns about and
+takes, alone and against a previous list, where the comparison's command line
+must give the same report.
 
 Usage: test_gen_serial_rows.py GENERATOR
 """
@@ -15,9 +17,21 @@ import unittest
 GENERATOR = None
 GOOD = b"02:5E:A1:00:00:04,BV180100001\n"
 
+
+def rows_from(first, last, serial="BV{}"):
+    return b"".join(f"02:5E:A1:00:00:{n:02X},{serial.format(n)}\n".encode() for n in range(first, last + 1))
+
+
+def against(previous, allowed=None, **expected):
+    """A case's setup: the list is compared with `previous`, allowing the MACs
+    of `allowed`; `errors` when the count differs from the messages', and the
+    summary's `compared` words."""
+    return dict(previous=previous, allowed=allowed, **expected)
+
+
 # (name, list bytes, expected messages in order, each as (line, kind, text the
 #  message must contain) [, setup]); "list" or "table" for line: a message on
-#  that whole file.
+#  that whole file; ("previous", N) or ("allowed", N): on line N of that file.
 REFUSED = [
     ("lower-case MAC", GOOD + b"02:5e:a1:00:00:08,BV180100002\n", [(2, "error", "upper-case")]),
     ("dashed MAC", GOOD + b"02-5E-A1-00-00-08,BV180100002\n", [(2, "error", "02-5E-A1-00-00-08")]),
@@ -65,6 +79,25 @@ REFUSED = [
     ("no output folder", GOOD, [("table", "error", "cannot write the table: No such file")], "no output folder"),
     ("a folder where the table goes", GOOD, [("table", "error", "cannot remove the old table")], "output is a folder"),
     ("disk full while writing", GOOD, [("table", "error", "cannot write the table: File too large")], "disk full"),
+    ("list cut short of the previous one", rows_from(1, 3),
+     [(("previous", n), "error", f"drops the MAC 02:5E:A1:00:00:{n:02X}") for n in range(4, 24)]
+     + [("previous", "error", "2 more dropped MACs")], against(rows_from(1, 25), errors=22)),
+    ("one serial changed", rows_from(1, 2) + b"02:5E:A1:00:00:03,BV9\n",
+     [(3, "error", '02:5E:A1:00:00:03 now answers "BV9" instead of "BV3" (line 4 of the')],
+     against(b"MAC,Serial\n" + rows_from(1, 3))),
+    ("row dropped in the middle", rows_from(1, 1) + rows_from(3, 3),
+     [(("previous", 2), "error", '00:02, which answered "BV2"')], against(rows_from(1, 3))),
+    ("serial column sorted on its own", rows_from(1, 3, "BV{}0"),
+     [(n, "error", f'"BV{n}0" instead of "BV{4 - n}0"') for n in (1, 3)],
+     against(b"02:5E:A1:00:00:01,BV30\n02:5E:A1:00:00:02,BV20\n02:5E:A1:00:00:03,BV10\n")),
+    ("stale allowance", GOOD, [(("allowed", 1), "error", "02:5E:A1:00:00:04 is neither")],
+     against(GOOD, b"02:5E:A1:00:00:04")),
+    ("malformed allowance", GOOD, [(("allowed", 2), "error", 'found "02:5e:a1:00:00:08"'),
+                                   (("previous", 2), "warning", "00:08")],
+     against(GOOD + rows_from(8, 8), b"02:5E:A1:00:00:08 # scrapped\r\n\t02:5e:a1:00:00:08\r\n\r\n# RMA 12\r\n")),
+    # Compared all the same, its first row would be a changed serial.
+    ("previous list refused", GOOD, [(("previous", 2), "error", "empty")],
+     against(rows_from(4, 4) + b"02:5E:A1:00:00:08,\n")),
 ]
 
 WARNED = [
@@ -80,6 +113,9 @@ WARNED = [
      [(2, "warning", '"BV\\xad2" holds the invisible character U+00AD')]),
     ("serial with a character newer than some Pythons know", GOOD + "02:5E:A1:00:00:08,BV\U0001f970\n".encode(),
      [(2, "warning", '"BV\\U0001f970" has characters')]),
+    ("allowed drop and change", rows_from(1, 1) + rows_from(3, 3, "BX{}"),
+     [(("previous", 2), "warning", "drops the MAC 02:5E:A1:00:00:02"), (2, "warning", "00:03 now answers \"BX3\"")],
+     against(rows_from(1, 3), b"02:5E:A1:00:00:03\n02:5E:A1:00:00:02\n", compared="0 added, 1 dropped, 1 changed")),
 ]
 
 TAKEN = [
@@ -92,18 +128,30 @@ TAKEN = [
      b'\xef\xbb\xbf"MAC","Serial"\r\n\r\n"02:5E:A1:00:00:04","BV1"\r\n02:5E:A1:00:00:08,BV2\r\n\r\n', 2, True),
     ("no line end at the end", b"02:5E:A1:00:00:04,BV1", 1, False),
     ("quoted fields", b'"02:5E:A1:00:00:04","BV-1"\n', 1, False),
+    ("re-export of the previous list", b'\xef\xbb\xbf"mac","serial"\r\n"02:5E:A1:00:00:02","BV2"\r\n' + rows_from(1, 1),
+     2, True, against(b"MAC Address,Serial Number\n" + rows_from(1, 2), compared="0 added, 0 dropped, 0 changed")),
+    # The previous list's first row for a MAC wins, and its warnings are not repeated.
+    ("rows added only", rows_from(1, 3), 3, False,
+     against(rows_from(1, 2) + rows_from(1, 1, "BX{}"), compared="1 added, 0 dropped, 0 changed")),
 ]
+
+
+def messages(stderr):
+    return [line for line in stderr.decode("utf-8", "surrogateescape").splitlines()
+            if ": error: " in line or ": warning: " in line]
 
 
 class Generator(unittest.TestCase):
     def run_generator(self, data, stale=False, name=b"list.csv", setup=None):
         """The run's result, the paths as messages spell them, and the table
-        written (None if none). File names are bytes: any locale can write them."""
+        written (None if none). File names are bytes: any locale can write them.
+        With a previous list, the comparison's command line must agree."""
         folder = tempfile.TemporaryDirectory()
         self.addCleanup(folder.cleanup)
         folder = os.fsencode(folder.name)
         source = os.path.join(folder, name)
         output = os.path.join(folder, b"missing" if setup == "no output folder" else b"", b"serial_rows.inc")
+        files = {"list": source, "table": output}
         if setup == "list is a folder":
             os.mkdir(source)
         else:
@@ -111,58 +159,81 @@ class Generator(unittest.TestCase):
                 out.write(data)
         if setup == "output is a folder":
             os.mkdir(output)
-        elif stale and not setup:
+        elif stale and not isinstance(setup, str):
             with open(output, "w") as out:
                 out.write("stale")
+        options = []
+        for key in ("previous", "allowed") if isinstance(setup, dict) else ():
+            if setup[key] is None:
+                continue
+            files[key] = os.path.join(folder, key.encode())
+            with open(files[key], "wb") as out:
+                out.write(setup[key])
+            options += [b"--" + key.encode(), files[key]]
         limit = (lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (200, 200))) if setup == "disk full" else None
-        result = subprocess.run([os.fsencode(sys.executable), os.fsencode(GENERATOR), source, output],
+        python = [os.fsencode(sys.executable), b"-B"]
+        result = subprocess.run(python + [os.fsencode(GENERATOR), source, output] + options,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60, preexec_fn=limit)
+        if options:
+            comparer = os.path.join(os.path.dirname(os.fsencode(GENERATOR)), b"compare_serial_lists.py")
+            review = subprocess.run(python + [comparer, files["previous"], source] + options[2:],
+                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+            self.assertEqual((review.returncode, messages(review.stderr)), (result.returncode, messages(result.stderr)))
         rows = None
         if os.path.isfile(output):
             with open(output, "rb") as inc:
                 rows = inc.read()
         self.assertEqual([f for f in os.listdir(folder) if f.endswith(b".tmp")], [], "a partial table was left")
-        paths = {key: path.decode("utf-8", "surrogateescape") for key, path in (("list", source), ("table", output))}
+        paths = {key: path.decode("utf-8", "surrogateescape") for key, path in files.items()}
         return result, paths, rows
 
     def assert_messages(self, result, paths, expected):
-        lines = result.stderr.decode("utf-8", "surrogateescape").splitlines()
-        messages = [line for line in lines if ": error: " in line or ": warning: " in line]
-        self.assertEqual(len(messages), len(expected), lines)
-        for message, (line, kind, text) in zip(messages, expected):
-            where = paths.get(line, f"{paths['list']}:{line}")
+        found = messages(result.stderr)
+        self.assertEqual(len(found), len(expected), result.stderr.decode("utf-8", "surrogateescape"))
+        for message, (line, kind, text) in zip(found, expected):
+            file, number = line if isinstance(line, tuple) else ("list", line)
+            where = paths.get(line) or f"{paths[file]}:{number}"
             self.assertTrue(message.startswith(f"{where}: {kind}: "), message)
             self.assertIn(text, message)
 
     def test_refused(self):
         for name, data, expected, *setup in REFUSED:
+            setup = setup[0] if setup else None
             with self.subTest(name):
-                result, paths, rows = self.run_generator(data, stale=True, setup=setup[0] if setup else None)
+                result, paths, rows = self.run_generator(data, stale=True, setup=setup)
                 self.assertEqual(result.returncode, 1)
                 self.assertIsNone(rows, "a refused list must leave no table behind")
                 self.assert_messages(result, paths, expected)
                 self.assertEqual(result.stdout, b"")
-                if not setup:
-                    self.assertIn(f": {len(expected)} error".encode(), result.stderr)
+                if not isinstance(setup, str):
+                    errors = (setup or {}).get("errors") or sum(kind == "error" for _, kind, _ in expected)
+                    self.assertTrue(result.stderr.endswith(f": {errors} error{'s' * (errors != 1)}; no table written\n"
+                                                           .encode()), result.stderr)
 
     def test_warned(self):
-        for name, data, expected in WARNED:
+        for name, data, expected, *setup in WARNED:
             with self.subTest(name):
-                result, paths, rows = self.run_generator(data)
+                result, paths, rows = self.run_generator(data, setup=setup[0] if setup else None)
                 self.assertEqual(result.returncode, 0, result.stderr)
                 self.assert_messages(result, paths, expected)
                 self.assertIn(f"{len(expected)} warning".encode(), result.stdout)
+                if setup:
+                    self.assertIn(f"{setup[0]['compared']}, sha256=".encode(), result.stdout)
 
     def test_taken(self):
-        for name, data, count, header in TAKEN:
+        for name, data, count, header, *setup in TAKEN:
+            setup = setup[0] if setup else None
             with self.subTest(name):
-                result, paths, rows = self.run_generator(data)
+                result, paths, rows = self.run_generator(data, setup=setup)
                 self.assertEqual(result.returncode, 0, result.stderr)
                 self.assertEqual(result.stderr, b"")
+                compared = f"against {paths['previous']}: {setup['compared']}, " if setup else ""
                 summary = (f"{paths['list']}: {count} rows taken{', header skipped' if header else ''}, 0 warnings, "
-                           f"sha256={hashlib.sha256(data).hexdigest()}\n")
+                           f"{compared}sha256={hashlib.sha256(data).hexdigest()}\n")
                 self.assertEqual(result.stdout.decode("utf-8", "surrogateescape"), summary)
                 self.assertEqual(rows.count(b'    {"02:5E:A1:'), count)
+                if setup:
+                    self.assertEqual(rows, self.run_generator(data)[2], "the comparison changed the table")
 
     def test_literals_escape_every_byte_that_needs_it(self):
         data = '02:5E:A1:00:00:04,"q""b\\\\??/é"\n'.encode()
