@@ -288,7 +288,7 @@ step "host build and tests (dev)" build_and_test dev
 step "install after refused list" install_after_refused_list
 step "device build and tests$device_python_label" device
 step "device-static build and tests" device_static
-step "device SDK variants (LTO, -fno-exceptions, -marm, old string ABI, NEON)" device_variants
+step "device SDK variants" device_variants
 step "sanitize build and tests" build_and_test sanitize
 step "ubsan build and tests" build_and_test ubsan
 step "fuzz build and tests" build_and_test fuzz -DMACTOSN_FUZZ_SECONDS="${MACTOSN_FUZZ_SECONDS:-60}"
