@@ -68,6 +68,7 @@ DIVIDE_FLAGS = "-march=armv7ve -mfpu=vfpv3-d16 -mfloat-abi=hard"
 # What each start-up trick buys: the tree is copied and the trick taken out
 # by exact edits, each of which must apply once, then built and measured with
 # the rest. (name, [(file, text, replacement)], extra CMake options).
+NO_PREFAULT = ("src/MACtoSN.cpp", "    TableBlocks::prefault(tableObjectFillBytes, tableTextFillBytes);\n", "")
 TRICKS = [
     ("the division helper", [("cmake/SerialRows.cmake",
                               '  target_sources(${target} PRIVATE "${PROJECT_SOURCE_DIR}/src/arm_unsigned_divide.S")\n',
@@ -75,10 +76,8 @@ TRICKS = [
     ("`[[gnu::flatten]]` on the fill", [("src/MACtoSN.cpp", "[[gnu::flatten]] ", "")], []),
     ("the static blocks (every allocation from the heap)",
      [("src/MACtoSN.cpp", "using TableAllocator = staticblock::Allocator<T, TableBlocks>;",
-       "using TableAllocator = std::allocator<T>;"),
-      ("src/MACtoSN.cpp", "    TableBlocks::prefault(tableObjectFillBytes, tableTextFillBytes);\n", "")], []),
-    ("the prefault", [("src/MACtoSN.cpp", "    TableBlocks::prefault(tableObjectFillBytes, tableTextFillBytes);\n",
-                       "")], []),
+       "using TableAllocator = std::allocator<T>;"), NO_PREFAULT], []),
+    ("the prefault", [NO_PREFAULT], []),
     ("the static C++ runtime", [], ["-DMACTOSN_STATIC_CXX_RUNTIME=OFF"]),
 ]
 # Every measured x86-64 command runs in this environment, ARM ones in an
