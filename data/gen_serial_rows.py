@@ -392,7 +392,8 @@ def main(argv):
             report_at)
     errors, warnings = counts["error"], counts["warning"]
     if errors:
-        say(sys.stderr, list_path, f": {errors} error{'s' * (errors != 1)}; no table written")
+        against = f"; {compared}" if compared else ""
+        say(sys.stderr, list_path, f": {errors} error{'s' * (errors != 1)}{against}; no table written")
         return 1
 
     digest = hashlib.sha256(checked.data).hexdigest()

@@ -81,20 +81,24 @@ REFUSED = [
     ("disk full while writing", GOOD, [("table", "error", "cannot write the table: File too large")], "disk full"),
     ("list cut short of the previous one", rows_from(1, 3),
      [(("previous", n), "error", f"drops the MAC 02:5E:A1:00:00:{n:02X}") for n in range(4, 24)]
-     + [("previous", "error", "2 more dropped MACs")], against(rows_from(1, 25), errors=22)),
+     + [("previous", "error", "2 more dropped MACs")],
+     against(rows_from(1, 25), errors=22, compared="0 added, 22 dropped, 0 changed")),
     ("one serial changed", rows_from(1, 2) + b"02:5E:A1:00:00:03,BV9\n",
      [(3, "error", '02:5E:A1:00:00:03 now answers "BV9" instead of "BV3" (line 4 of the')],
-     against(b"MAC,Serial\n" + rows_from(1, 3))),
+     against(b"MAC,Serial\n" + rows_from(1, 3), compared="0 added, 0 dropped, 1 changed")),
     ("row dropped in the middle", rows_from(1, 1) + rows_from(3, 3),
-     [(("previous", 2), "error", '00:02, which answered "BV2"')], against(rows_from(1, 3))),
+     [(("previous", 2), "error", '00:02, which answered "BV2"')],
+     against(rows_from(1, 3), compared="0 added, 1 dropped, 0 changed")),
     ("serial column sorted on its own", rows_from(1, 3, "BV{}0"),
      [(n, "error", f'"BV{n}0" instead of "BV{4 - n}0"') for n in (1, 3)],
-     against(b"02:5E:A1:00:00:01,BV30\n02:5E:A1:00:00:02,BV20\n02:5E:A1:00:00:03,BV10\n")),
+     against(b"02:5E:A1:00:00:01,BV30\n02:5E:A1:00:00:02,BV20\n02:5E:A1:00:00:03,BV10\n",
+             compared="0 added, 0 dropped, 2 changed")),
     ("stale allowance", GOOD, [(("allowed", 1), "error", "02:5E:A1:00:00:04 is neither")],
-     against(GOOD, b"02:5E:A1:00:00:04")),
+     against(GOOD, b"02:5E:A1:00:00:04", compared="0 added, 0 dropped, 0 changed")),
     ("malformed allowance", GOOD, [(("allowed", 2), "error", 'found "02:5e:a1:00:00:08"'),
                                    (("previous", 2), "warning", "00:08")],
-     against(GOOD + rows_from(8, 8), b"02:5E:A1:00:00:08 # scrapped\r\n\t02:5e:a1:00:00:08\r\n\r\n# RMA 12\r\n")),
+     against(GOOD + rows_from(8, 8), b"02:5E:A1:00:00:08 # scrapped\r\n\t02:5e:a1:00:00:08\r\n\r\n# RMA 12\r\n",
+             compared="0 added, 1 dropped, 0 changed")),
     # Compared all the same, its first row would be a changed serial.
     ("previous list refused", GOOD, [(("previous", 2), "error", "empty")],
      against(rows_from(4, 4) + b"02:5E:A1:00:00:08,\n")),
@@ -207,8 +211,10 @@ class Generator(unittest.TestCase):
                 self.assertEqual(result.stdout, b"")
                 if not isinstance(setup, str):
                     errors = (setup or {}).get("errors") or sum(kind == "error" for _, kind, _ in expected)
-                    self.assertTrue(result.stderr.endswith(f": {errors} error{'s' * (errors != 1)}; no table written\n"
-                                                           .encode()), result.stderr)
+                    compared = (setup or {}).get("compared")
+                    compared = f"; against {paths['previous']}: {compared}" if compared else ""
+                    self.assertTrue(result.stderr.endswith(f": {errors} error{'s' * (errors != 1)}{compared}; no table "
+                                                           "written\n".encode()), result.stderr)
 
     def test_warned(self):
         for name, data, expected, *setup in WARNED:
