@@ -135,6 +135,10 @@ configure_checks() {
 
   expect_configure_error "$s/missing-list" "MACTOSN_SERIAL_LIST: no such file: $s/no/such.csv" \
     -DMACTOSN_SERIAL_LIST="$s/no/such.csv"
+  expect_configure_error "$s/missing-previous" "MACTOSN_PREVIOUS_LIST: no such file: $s/no/such.csv" \
+    -DMACTOSN_PREVIOUS_LIST="$s/no/such.csv"
+  expect_configure_error "$s/allowed-alone" "MACTOSN_LIST_CHANGES_ALLOWED names changes against a previous list" \
+    -DMACTOSN_LIST_CHANGES_ALLOWED="$top/README.md"
 
   # An interpreter that answers FindPython3 as Python 3.5 does.
   printf '#!%s\nimport sys\nsys.version_info = (3, 5, 10, "final", 0)\ncode = sys.argv[2]\nsys.argv = ["-c"] + sys.argv[3:]\nexec(code)\n' \
@@ -207,14 +211,14 @@ print("\n".join(test["command"][:-1]))'
 }
 
 # expect_divide BUILD_DIR with|without: whether the CPU that the build's
-# emulator presents has the hardware divide instruction, so that both sides
-# of a run-time choice of it are tested.
+# emulator presents has the Thumb divide instruction, which the tool's
+# helper looks for, so that both sides of its run-time choice are tested.
 expect_divide() {
   local probe=$out/divide-probe got
   local -a emulator
   if [ ! -x "$probe" ]; then
     printf '%s\n' '#include <stdio.h>' '#include <sys/auxv.h>' '#include <asm/hwcap.h>' \
-      'int main(void) { puts(getauxval(AT_HWCAP) & HWCAP_IDIVA ? "with" : "without"); return 0; }' |
+      'int main(void) { puts(getauxval(AT_HWCAP) & HWCAP_IDIVT ? "with" : "without"); return 0; }' |
       arm-linux-gnueabihf-gcc -static -x c -o "$probe" -
   fi
   mapfile -t emulator < <(test_emulator "$1")
