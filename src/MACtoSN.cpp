@@ -36,19 +36,22 @@ constexpr std::size_t serialTextBytes = sizeof serialText - 1;
 
 // The table is filled once and read until the process ends, so its memory
 // comes from static blocks sized for this list: a row's node (link, key,
-// serial and cached hash), about one bucket a row, and the key's text. A
-// serial's text lives inside its string unless it is long.
+// serial and cached hash), about one bucket a row, the key's text, and room
+// for the serial's, which the C++11 string ABI keeps inside the string
+// unless it is long.
 using staticblock::roundUp;
 constexpr std::size_t tableObjectFillBytes =
     serialRowCount * roundUp(2 * sizeof(void*) + 2 * sizeof(std::string), staticblock::blockAlignment) +
     (serialRowCount + serialRowCount / 8 + 64) * sizeof(void*);
-constexpr std::size_t tableTextFillBytes = serialRowCount * (macLength + staticblock::stringTextOverhead);
+constexpr std::size_t keyTextBytes = serialRowCount * (macLength + staticblock::stringTextOverhead);
+constexpr std::size_t serialTextRoom = serialTextBytes + serialRowCount * staticblock::stringTextOverhead;
+constexpr std::size_t tableTextFillBytes = keyTextBytes + (staticblock::shortStringsInline ? 0 : serialTextRoom);
 #ifdef MACTOSN_TABLE_BLOCK_BYTES  // lets a test build make the list outgrow the blocks
 using TableBlocks = staticblock::Blocks<MACTOSN_TABLE_BLOCK_BYTES, MACTOSN_TABLE_BLOCK_BYTES>;
 #else
 using TableBlocks =
     staticblock::Blocks<roundUp(tableObjectFillBytes + serialRowCount / 8 * sizeof(void*), staticblock::blockAlignment),
-                        tableTextFillBytes + serialTextBytes + serialRowCount * staticblock::stringTextOverhead>;
+                        keyTextBytes + serialTextRoom>;
 #endif
 template <class T>
 using TableAllocator = staticblock::Allocator<T, TableBlocks>;

@@ -4,7 +4,8 @@
 // (nodes, bucket arrays) from one, the characters of strings from the other,
 // so that no text pads an object. The untouched end of a block costs no
 // memory, and since giving back does nothing, the compiler drops a
-// container's walk over its nodes at exit.
+// container's walk over its nodes at exit, unless its elements have more to
+// do when destroyed (the old string ABI's reference counts).
 //
 // Should the container outgrow a block, further blocks come from the heap,
 // chained so that leak checkers still reach them. Address-sanitizer builds
@@ -49,11 +50,14 @@ constexpr std::size_t blockAlignment = alignof(std::max_align_t);
 // exclusive loads and stores that fault on a misaligned address) in front of
 // them, and expects the allocator to align it as operator new would. Under
 // the C++11 ABI the characters are alone, so they pack without padding.
+// The C++11 ABI also keeps a short string's characters inside the string.
 #if defined(_GLIBCXX_USE_CXX11_ABI) && _GLIBCXX_USE_CXX11_ABI
 constexpr std::size_t textAlignment = 1;
 constexpr std::size_t stringTextOverhead = 1;  // the terminating NUL
+constexpr bool shortStringsInline = true;
 #else
 constexpr std::size_t textAlignment = blockAlignment;
+constexpr bool shortStringsInline = false;
 // At most: the header, the NUL and the padding before the next text.
 constexpr std::size_t stringTextOverhead = 3 * sizeof(std::size_t) + 1 + textAlignment - 1;
 #endif
