@@ -7,12 +7,12 @@
 # on the oldest Python the build supports that pyenv has) and fully static
 # (on a core with divide, no C library given to the emulator), runs every
 # test on both, builds the tool as device SDKs do (LTO, -fno-exceptions,
-# -marm, the old string ABI, NEON) and checks every row and the CLI
-# transcript of each on cores with and without divide, runs the suite again
-# under AddressSanitizer and UndefinedBehaviorSanitizer, and under the latter
-# alone (which keeps the table's static block, where AddressSanitizer needs
-# the heap), fuzzes the tool for a minute ($MACTOSN_FUZZ_SECONDS), and checks
-# that the device build is reproducible.
+# -marm, the old string ABI, NEON) and checks every row, the CLI transcript
+# and the division helper of each on cores with and without divide, runs
+# the suite again under AddressSanitizer and UndefinedBehaviorSanitizer, and
+# under the latter alone (which keeps the table's static block, where
+# AddressSanitizer needs the heap), fuzzes the tool for a minute
+# ($MACTOSN_FUZZ_SECONDS), and checks that the device build is reproducible.
 # A failed step does not stop the others; the summary names it, and the
 # script then fails. Builds go under ./build-test (or
 # $MACTOSN_TEST_BUILD_DIR); $MACTOSN_DEVICE_PYTHON names the device build's
@@ -257,9 +257,9 @@ device_static() {
   fi
 }
 
-# What device SDKs build with, each on its own: every variant must build and
-# answer every row, on a core without the divide instruction and on one with
-# it. Flags go in as an SDK passes them, in CMAKE_CXX_FLAGS alone.
+# What device SDKs build with, each on its own: every variant must build,
+# answer every row and divide exactly, on a core without the divide
+# instruction and on one with it. Flags go in as an SDK passes them, in CMAKE_CXX_FLAGS alone.
 device_cxx_flags=$(sed -n 's/^set(CMAKE_CXX_FLAGS_INIT "\(.*\)")$/\1/p' "$top/cmake/arm-linux-gnueabihf.cmake")
 device_variant() {
   local name=$1 preset=$2 cpu_without=$3; shift 3
@@ -268,17 +268,19 @@ device_variant() {
   mkdir -p "$out/variants"
   quiet "$dir.log" cmake --preset "$preset" -S "$top" -B "$dir" -G Ninja -DMACTOSN_STRICT_WARNINGS=OFF \
     -DMACTOSN_EMULATED_CPU= "$@"
-  quiet "$dir.log" cmake --build "$dir" -j "$jobs" --target MACtoSN dump_serial_table
+  quiet "$dir.log" cmake --build "$dir" -j "$jobs" --target MACtoSN dump_serial_table check_unsigned_divide
   # With no -cpu in the build's emulator command, qemu-arm takes QEMU_CPU.
   for cpu in "$cpu_without" cortex-a15; do
     QEMU_CPU=$cpu expect_divide "$dir" "$([ "$cpu" = cortex-a15 ] && echo with || echo without)"
-    QEMU_CPU=$cpu quiet "$dir-ctest.log" ctest --test-dir "$dir" -R '^(cli_transcript|serial_table_every_row)$' \
+    QEMU_CPU=$cpu quiet "$dir-ctest.log" ctest --test-dir "$dir" -R '^(cli_transcript|serial_table_every_row|unsigned_divide)$' \
       --no-tests=error --output-on-failure -j "$jobs"
     echo "$name on $cpu: $(grep -E 'tests passed' "$dir-ctest.log")"
   done
 }
 device_variants() {
   local a9=cortex-a9,neon=off
+  # Without the toolchain's flags every variant would build for the compiler's defaults.
+  [[ $device_cxx_flags == *-mfpu=vfpv3-d16* ]] || { echo "no device flags in the toolchain file"; return 1; }
   device_variant lto device "$a9" -DCMAKE_INTERPROCEDURAL_OPTIMIZATION=ON
   device_variant lto-static device-static "$a9" -DCMAKE_INTERPROCEDURAL_OPTIMIZATION=ON
   device_variant no-exceptions device "$a9" "-DCMAKE_CXX_FLAGS=$device_cxx_flags -fno-exceptions"

@@ -15,7 +15,7 @@ import sys
 
 FAILURE_PREFIX = b"Fail:Mac="
 FAILURE_SUFFIX = b" Not Found In /ZOR/System/Config/BrenvicMACtoSerial.csv"
-# Longest first: one is the end of another.
+# Where a command line may send its standard output, written at its end.
 REDIRECTS = (">closed-pipe ignoring SIGPIPE", ">closed-pipe", ">/dev/full", ">&-")
 
 
