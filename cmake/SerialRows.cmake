@@ -1,9 +1,10 @@
 # Turning a MAC-to-serial list into the rows compiled into MACtoSN.
 
-set(MACTOSN_ROWS_GENERATOR "${CMAKE_CURRENT_LIST_DIR}/../data/gen_serial_rows.py")
-get_filename_component(MACTOSN_ROWS_GENERATOR "${MACTOSN_ROWS_GENERATOR}" ABSOLUTE)
-set(MACTOSN_LIST_COMPARER "${CMAKE_CURRENT_LIST_DIR}/../data/compare_serial_lists.py")
-get_filename_component(MACTOSN_LIST_COMPARER "${MACTOSN_LIST_COMPARER}" ABSOLUTE)
+get_filename_component(mactosn_data_dir "${CMAKE_CURRENT_LIST_DIR}/../data" ABSOLUTE)
+set(MACTOSN_ROWS_GENERATOR "${mactosn_data_dir}/gen_serial_rows.py")
+# Every module the generator runs: a change to any of them remakes the rows.
+set(MACTOSN_LIST_TOOLING "${MACTOSN_ROWS_GENERATOR}" "${mactosn_data_dir}/compare_serial_lists.py"
+    "${mactosn_data_dir}/serial_list.py")
 
 # mactosn_serial_rows(NAME LIST [PREVIOUS LIST [ALLOWED FILE]]): checks LIST
 # and generates its rows into the build folder, behind the custom target
@@ -16,17 +17,16 @@ function(mactosn_serial_rows name list)
   get_filename_component(list "${list}" ABSOLUTE)
   set(dir "${CMAKE_CURRENT_BINARY_DIR}/serial_rows_${name}")
   set(rows "${dir}/serial_rows.inc")
-  set(python "${Python3_EXECUTABLE}")
+  # -B: the generator imports its modules from the source tree, which must
+  # get no __pycache__.
+  set(python "${Python3_EXECUTABLE}" -B)
   set(compare "")
-  set(depends "${MACTOSN_ROWS_GENERATOR}")
+  set(depends ${MACTOSN_LIST_TOOLING})
   set(comment "Checking ${list} and generating its serial rows")
   if(NOT "${arg_PREVIOUS}" STREQUAL "")
     get_filename_component(previous "${arg_PREVIOUS}" ABSOLUTE)
-    # The comparison imports the generator from the source tree, which
-    # must get no __pycache__.
-    set(python "${Python3_EXECUTABLE}" -B)
     list(APPEND compare --previous "${previous}")
-    list(APPEND depends "${MACTOSN_LIST_COMPARER}" "${previous}")
+    list(APPEND depends "${previous}")
     set(comment "Checking ${list} against ${previous} and generating its serial rows")
     if(NOT "${arg_ALLOWED}" STREQUAL "")
       get_filename_component(allowed "${arg_ALLOWED}" ABSOLUTE)
@@ -42,7 +42,7 @@ function(mactosn_serial_rows name list)
     OUTPUT "${rows}"
     COMMAND "${CMAKE_COMMAND}" -E remove -f "${rows}"
     COMMAND "${CMAKE_COMMAND}" -E make_directory "${dir}"
-    COMMAND ${python} "${MACTOSN_ROWS_GENERATOR}" "${list}" "${rows}" ${compare}
+    COMMAND ${python} "${MACTOSN_ROWS_GENERATOR}" ${compare} -- "${list}" "${rows}"
     MAIN_DEPENDENCY "${list}"
     DEPENDS ${depends}
     COMMENT "${comment}"

@@ -1,30 +1,13 @@
 #!/usr/bin/env python3
 """Compares a MAC-to-serial list with the list the last release was built from.
 
-Usage: compare_serial_lists.py PREVIOUS.csv NEW.csv [--allowed ALLOWED.txt]
-
 Rows are only ever added to the list, and a shipped device keeps its MAC and
 serial for good, so a MAC the new list drops or answers with another serial
 is almost always an accident that only the field would notice. Both lists
-are read by gen_serial_rows.py's own reader, so they compare by what the
-tool answers: order, quoting, line ends, a byte-order mark, the header and
-repeated rows after a MAC's first make no difference.
-
-- A MAC of the previous list that the new list drops is an error at the
-  line of the previous list that answered it; a MAC the new list answers
-  with another serial is an error at the new list's line that answers it.
-  The first 20 of each kind are shown, in list order, then their count.
-- The previous list is checked as the generator checks any list: its
-  errors are reported at its own path and stop the run; its warnings were
-  seen when it was built and are not repeated. When either list is
-  refused, nothing is compared.
-- The allowance file names the MACs whose drop or change is intended (a
-  unit scrapped or re-labelled), which are then warnings: UTF-8, one MAC a
-  line in the table's form, blank lines and text from "#" on ignored, and
-  spaces or tabs around the MAC. A line that holds anything else is an
-  error. An allowance that is neither dropped nor changed is an error too,
-  so that stale ones cannot pile up and hide the next accident. A repeated
-  MAC is a warning; its first line is the allowance.
+are read by serial_list.py, so they compare by what the tool answers: order,
+quoting, line ends, a byte-order mark, the header and repeated rows after a
+MAC's first make no difference. data/README.md says what is reported and
+what the allowance file holds.
 
 gen_serial_rows.py --previous runs this check before it writes a table.
 Run on its own, for a release review, it writes no table and reports as the
@@ -32,34 +15,11 @@ generator does; it exits 0 when nothing was dropped or changed (allowed ones
 aside) and both lists were accepted, 1 otherwise, 2 on a usage error.
 """
 
+import argparse
 import hashlib
-import re
 import sys
 
-from gen_serial_rows import TABLE_MAC, ListError, decode, options, read_list, reporter, say, shown, summary
-
-SHOWN_PER_KIND = 20
-# Where the list's reader ends a line.
-LINE_END = re.compile(r"\r\n?|\n")
-
-
-class Capped:
-    """Reports the first SHOWN_PER_KIND findings of one kind at `path`, then
-    one line that counts the rest, so that a cut list stays readable."""
-
-    def __init__(self, report, path, kind, what):
-        self.report, self.path, self.kind, self.what = report, path, kind, what
-        self.count = 0
-
-    def __call__(self, line, message):
-        self.count += 1
-        if self.count <= SHOWN_PER_KIND:
-            self.report(self.path, line, self.kind, message)
-
-    def close(self):
-        rest = self.count - SHOWN_PER_KIND
-        if rest > 0:
-            self.report(self.path, None, self.kind, f"{rest} more {self.what}, not shown", rest)
+from serial_list import LINE_END, TABLE_MAC, Capped, ListError, decode, read_list, reporter, say, shown, summary
 
 
 def read_allowed(path, report):
@@ -158,12 +118,20 @@ def against_previous(new_path, new, previous_path, allowed_path, report):
     return f"against {previous_path}: {added} added, {dropped} dropped, {changed} changed"
 
 
+def parse_arguments(argv):
+    parser = argparse.ArgumentParser(
+        prog="compare_serial_lists.py", allow_abbrev=False,
+        description="Reports every MAC of the last release's list that a new list drops or answers differently.")
+    parser.add_argument("previous", metavar="PREVIOUS.csv", help="the list the last release was built from")
+    parser.add_argument("new", metavar="NEW.csv", help="the list to check")
+    parser.add_argument("--allowed", metavar="ALLOWED.txt",
+                        help="MACs whose drop or change is intended, one a line")
+    return parser.parse_args(argv)
+
+
 def main(argv):
-    parsed = options(argv[1:], ["--allowed"])
-    if parsed is None or len(parsed[0]) != 2:
-        print("usage: compare_serial_lists.py PREVIOUS.csv NEW.csv [--allowed ALLOWED.txt]", file=sys.stderr)
-        return 2
-    (previous_path, new_path), values = parsed
+    args = parse_arguments(argv[1:])
+    previous_path, new_path = args.previous, args.new
     counts = {"error": 0, "warning": 0}
     report = reporter(counts)
     try:
@@ -172,7 +140,7 @@ def main(argv):
         report(new_path, None, "error", f"{err.strerror or err}")
         new = None
     compared = against_previous(new_path, new.answers if new and not new.errors else None, previous_path,
-                                values["--allowed"], report)
+                                args.allowed, report)
     errors = counts["error"]
     if errors:
         say(sys.stderr, new_path, f": {errors} error{'s' * (errors != 1)}" + (f"; {compared}" if compared else ""))
