@@ -4,7 +4,7 @@ get_filename_component(mactosn_data_dir "${CMAKE_CURRENT_LIST_DIR}/../data" ABSO
 set(MACTOSN_ROWS_GENERATOR "${mactosn_data_dir}/gen_serial_rows.py")
 # Every module the generator runs: a change to any of them remakes the rows.
 set(MACTOSN_LIST_TOOLING "${MACTOSN_ROWS_GENERATOR}" "${mactosn_data_dir}/compare_serial_lists.py"
-    "${mactosn_data_dir}/serial_list.py")
+    "${mactosn_data_dir}/serial_list.py" "${mactosn_data_dir}/spreadsheet_damage.py")
 
 # mactosn_serial_rows(NAME LIST [PREVIOUS LIST [ALLOWED FILE]]): checks LIST
 # and generates its rows into the build folder, behind the custom target

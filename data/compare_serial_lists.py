@@ -19,7 +19,7 @@ import argparse
 import hashlib
 import sys
 
-from serial_list import LINE_END, TABLE_MAC, Capped, ListError, decode, read_list, reporter, say, shown, summary
+from serial_list import LINE_END, TABLE_MAC, Capped, ListError, decode, read_list, Reporter, say, shown, summary
 
 
 def read_allowed(path, report):
@@ -34,8 +34,8 @@ def read_allowed(path, report):
         report(path, err.line, "error", str(err))
         return {}
     allowed = {}
-    malformed = Capped(report, path, "error", "malformed lines")
-    repeated = Capped(report, path, "warning", "repeated MACs")
+    malformed = Capped(report, path, "error", ("malformed line", "malformed lines"))
+    repeated = Capped(report, path, "warning", ("repeated MAC", "repeated MACs"))
     for line, entry in enumerate(LINE_END.split(text), 1):
         mac = entry.split("#", 1)[0].strip(" \t")
         if not mac:
@@ -60,10 +60,10 @@ def compare(previous_path, previous, new_path, new, allowed_path, allowed, repor
     """Reports what `new` drops or changes of `previous` (both {mac: (line,
     serial)}) and every stale allowance; returns the counts of MACs added,
     dropped and changed."""
-    drop_errors = Capped(report, previous_path, "error", "dropped MACs")
-    drop_warnings = Capped(report, previous_path, "warning", "allowed drops")
-    change_errors = Capped(report, new_path, "error", "changed MACs")
-    change_warnings = Capped(report, new_path, "warning", "allowed changes")
+    drop_errors = Capped(report, previous_path, "error", ("dropped MAC", "dropped MACs"))
+    drop_warnings = Capped(report, previous_path, "warning", ("allowed drop", "allowed drops"))
+    change_errors = Capped(report, new_path, "error", ("changed MAC", "changed MACs"))
+    change_warnings = Capped(report, new_path, "warning", ("allowed change", "allowed changes"))
 
     def found(mac, line, message, error, warning):
         if mac in allowed:
@@ -85,7 +85,7 @@ def compare(previous_path, previous, new_path, new, allowed_path, allowed, repor
         batch.close()
 
     touched = {mac for mac, _, _ in dropped + changed}
-    stale = Capped(report, allowed_path, "error", "stale allowances")
+    stale = Capped(report, allowed_path, "error", ("stale allowance", "stale allowances"))
     for mac, line in sorted(allowed.items(), key=lambda item: item[1]):
         if mac not in touched:
             stale(line, f"the MAC {mac} is neither dropped nor changed against the previous list: remove the line, "
@@ -102,9 +102,9 @@ def against_previous(new_path, new, previous_path, allowed_path, report):
     receives every message. Returns the comparison's words for the summary
     line, or None when nothing was compared."""
 
-    def report_previous(line, kind, message):
+    def report_previous(path, line, kind, message, faults=1, what=None):
         if kind == "error":
-            report(previous_path, line, kind, message)
+            report(path, line, kind, message, faults, what)
 
     try:
         previous = read_list(previous_path, report_previous)
@@ -132,20 +132,19 @@ def parse_arguments(argv):
 def main(argv):
     args = parse_arguments(argv[1:])
     previous_path, new_path = args.previous, args.new
-    counts = {"error": 0, "warning": 0}
-    report = reporter(counts)
+    report = Reporter()
     try:
-        new = read_list(new_path, lambda line, kind, message: report(new_path, line, kind, message))
+        new = read_list(new_path, report)
     except OSError as err:
         report(new_path, None, "error", f"{err.strerror or err}")
         new = None
     compared = against_previous(new_path, new.answers if new and not new.errors else None, previous_path,
                                 args.allowed, report)
-    errors = counts["error"]
+    errors = report.counts["error"]
     if errors:
         say(sys.stderr, new_path, f": {errors} error{'s' * (errors != 1)}" + (f"; {compared}" if compared else ""))
         return 1
-    say(sys.stdout, new_path, ": " + summary(new, hashlib.sha256(new.data).hexdigest(), counts["warning"], compared))
+    say(sys.stdout, new_path, ": " + summary(new, hashlib.sha256(new.data).hexdigest(), report, compared))
     return 0
 
 

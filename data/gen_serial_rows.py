@@ -16,7 +16,7 @@ import os
 import sys
 
 import compare_serial_lists
-from serial_list import read_list, reporter, say, summary
+from serial_list import Reporter, read_list, say, summary
 
 
 def c_literal(text):
@@ -107,11 +107,7 @@ def parse_arguments(argv):
 def main(argv):
     args = parse_arguments(argv[1:])
     list_path, output_path = args.list, args.output
-    counts = {"error": 0, "warning": 0}
-    report_at = reporter(counts)
-
-    def report(line, kind, message):
-        report_at(list_path, line, kind, message)
+    report = Reporter()
 
     # A stale table must not outlive a list that was refused.
     try:
@@ -127,8 +123,8 @@ def main(argv):
     compared = None
     if args.previous is not None:
         compared = compare_serial_lists.against_previous(
-            list_path, None if checked.errors else checked.answers, args.previous, args.allowed, report_at)
-    errors, warnings = counts["error"], counts["warning"]
+            list_path, None if checked.errors else checked.answers, args.previous, args.allowed, report)
+    errors = report.counts["error"]
     if errors:
         against = f"; {compared}" if compared else ""
         say(sys.stderr, list_path, f": {errors} error{'s' * (errors != 1)}{against}; no table written")
@@ -140,7 +136,7 @@ def main(argv):
     except OSError as err:
         say(sys.stderr, output_path, f": error: cannot write the table: {err.strerror or err}")
         return 1
-    say(sys.stdout, list_path, ": " + summary(checked, digest, warnings, compared))
+    say(sys.stdout, list_path, ": " + summary(checked, digest, report, compared))
     return 0
 
 

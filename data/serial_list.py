@@ -16,12 +16,16 @@ import re
 import sys
 import unicodedata
 
+import spreadsheet_damage
+
 # The only form the tool's lookup can ever match: the lookup compares bytes.
 TABLE_MAC = re.compile(r"[0-9A-F]{2}(?::[0-9A-F]{2}){5}")
 # A header names its columns, so its first field holds a word; a mistyped MAC
 # holds at most a stray letter or two between hexadecimal digits and separators.
 WORD = re.compile(r"[A-Za-z]{2,}")
 MAC_LIKE = re.compile(r"[0-9A-Fa-f:.-]{6,}")
+# Column names hold no run of digits that long, and serials do.
+SERIAL_DIGITS = re.compile(r"[0-9]{3}")
 PLAIN_SERIAL = re.compile(r"[A-Z0-9-]+")
 NOT_FOUND_SENTINEL = "0"
 FAILURE_PREFIX = "Fail:Mac="
@@ -86,6 +90,9 @@ def line_at(data, position):
 
 
 def decode(data):
+    wrong = spreadsheet_damage.not_csv_text(data)
+    if wrong:
+        raise ListError(1, wrong)
     body = data[len(codecs.BOM_UTF8):] if data.startswith(codecs.BOM_UTF8) else data
     try:
         text = body.decode("utf-8")
@@ -96,7 +103,10 @@ def decode(data):
     # every version must say the same.
     nul = data.find(b"\0")
     if nul >= 0:
-        raise ListError(line_at(data, nul), "a NUL byte, which no text list holds (saved as UTF-16?)")
+        wide = spreadsheet_damage.wide_encoding(data)
+        hint = (f"the file reads as {wide} without a byte-order mark: {spreadsheet_damage.EXPORT_AS_CSV}" if wide
+                else "saved as UTF-16?")
+        raise ListError(line_at(data, nul), f"a NUL byte, which no text list holds ({hint})")
     return text
 
 
@@ -127,93 +137,152 @@ def serial_problem(serial):
         return f"the serial {shown(serial)} begins with \"{FAILURE_PREFIX}\" and would read as a failure"
     controls = [c for c in serial if is_control(c)]
     if controls:
-        return f"the serial {shown(serial)} holds the control character U+{ord(controls[0]):04X}"
+        meant = spreadsheet_damage.misdecoded(serial)
+        hint = (f" (it reads as UTF-8 text decoded as {meant[0]}: {shown(meant[1])}; open the list as UTF-8 and "
+                f"{spreadsheet_damage.EXPORT_AS_CSV})" if meant else "")
+        return f"the serial {shown(serial)} holds the control character U+{ord(controls[0]):04X}{hint}"
     size = len(serial.encode("utf-8"))
     if size > MAX_SERIAL_BYTES:
         return f"the serial is {size} bytes long; at most {MAX_SERIAL_BYTES} fit"
     return None
 
 
-def is_header(first_field):
+def is_header(fields):
     """Whether a first row is plainly a header. Anything else is checked as a
     row: a header taken for a row is refused loudly, a row taken for a header
     would be dropped without a word."""
-    has_word = any(not set(word) <= set("ABCDEFabcdef") for word in WORD.findall(first_field))
-    return has_word and not MAC_LIKE.search(first_field)
+    first = fields[0]
+    has_word = any(not set(word) <= set("ABCDEFabcdef") for word in WORD.findall(first))
+    return (has_word and not MAC_LIKE.search(first) and not any(map(SERIAL_DIGITS.search, fields))
+            and not any(map(spreadsheet_damage.ERROR_VALUE.fullmatch, fields)))
+
+
+# (singular, plural) of each kind of finding, for the line that counts those
+# not shown and for the summary.
+BAD_MAC = ("row whose MAC is not in the table's form", "rows whose MAC is not in the table's form")
+NOT_TWO_FIELDS = ("row without two fields", "rows without two fields")
+BAD_SERIAL = ("row whose serial the tool cannot store", "rows whose serial the tool cannot store")
+UNREADABLE = ("unreadable file", "unreadable files")
+REPEATED_ROW = ("repeated row", "repeated rows")
+REPEATED_MAC = ("repeated MAC", "repeated MACs")
+REPEATED_SERIAL = ("repeated serial", "repeated serials")
+INVISIBLE = ("serial with an invisible character", "serials with an invisible character")
+UNUSUAL = ("serial with unusual characters", "serials with unusual characters")
+NO_LAST_LINE_END = ("list without a line end at its end", "lists without a line end at their end")
+
+
+def field_count_problem(fields, separator):
+    hint = ""
+    if separator and len(fields) == 1:
+        hint = f" (the list seems separated by {separator}: fields must be separated by commas)"
+    elif len(fields) > 2 and not any(fields[2:]):
+        hint = (f" (the {len(fields) - 2} field{'s' * (len(fields) > 3)} after the serial "
+                f"{'are' if len(fields) > 3 else 'is'} empty: delete the empty columns right of the serial)")
+    return f"expected 2 fields (MAC, serial), found {len(fields)}{hint}"
 
 
 def check_list(text, report):
-    """The accepted rows, in list order; whether a header was skipped; and the
-    row that answers each MAC, as {mac: (line, serial)}.
+    """The accepted rows, in list order; the header skipped (its fields, or
+    None); and the row that answers each MAC, as {mac: (line, serial)}.
 
-    `report(line, kind, message)` receives every error and warning.
+    `report(line, kind, what, message)` receives every error and warning;
+    `what` is the kind of finding, as (singular, plural).
     """
+    separator = spreadsheet_damage.separator(text)
+    # Read whole first: whether a number stands out among the serials
+    # depends on them all. Rows before an unreadable one are still checked.
+    rows_read = []
+    try:
+        rows_read.extend(read_rows(text))
+        unreadable = None
+    except ListError as err:
+        unreadable = err
+    shapes = spreadsheet_damage.SerialShapes(fields[1] for _, fields in rows_read if len(fields) == 2)
     rows = []
     first_row_of_mac = {}
     first_line_of_serial = {}
-    header_skipped = False
-    for index, (line, fields) in enumerate(read_rows(text)):
-        if index == 0 and is_header(fields[0]):
-            header_skipped = True
+    header = None
+    for index, (line, fields) in enumerate(rows_read):
+        if index == 0 and is_header(fields):
+            header = fields
             continue
         if len(fields) != 2:
-            hint = ""
-            if len(fields) == 1 and (";" in fields[0] or "\t" in fields[0]):
-                hint = " (fields must be separated by commas, not semicolons or tabs)"
-            report(line, "error", f"expected 2 fields (MAC, serial), found {len(fields)}{hint}")
+            report(line, "error", NOT_TWO_FIELDS, field_count_problem(fields, separator))
             continue
         mac, serial = fields
         if not TABLE_MAC.fullmatch(mac):
-            report(line, "error", f"the MAC {shown(mac)} is not six upper-case hexadecimal pairs joined by \":\"")
+            report(line, "error", BAD_MAC, f"the MAC {shown(mac)} is not six upper-case hexadecimal pairs joined by \":\"")
             continue
         problem = serial_problem(serial)
         if problem:
-            report(line, "error", problem)
+            report(line, "error", BAD_SERIAL, problem)
             continue
         first_line, first_serial = first_row_of_mac.setdefault(mac, (line, serial))
         rows.append((mac, serial))
         if first_line != line and first_serial == serial:
             # Everything else was said of the first one.
-            report(line, "warning", f"the row repeats line {first_line} exactly")
+            report(line, "warning", REPEATED_ROW, f"the row repeats line {first_line} exactly")
             continue
         if first_line != line:
-            report(line, "warning", f"the MAC {mac} repeats line {first_line}; the row of line {first_line} wins")
+            report(line, "warning", REPEATED_MAC,
+                   f"the MAC {mac} repeats line {first_line}; the row of line {first_line} wins")
         if serial in first_line_of_serial:
-            report(line, "warning", f"the serial {shown(serial)} repeats line {first_line_of_serial[serial]}")
+            report(line, "warning", REPEATED_SERIAL,
+                   f"the serial {shown(serial)} repeats line {first_line_of_serial[serial]}")
         else:
             first_line_of_serial[serial] = line
-        hidden = [c for c in serial if invisible(c)]
+        plain = PLAIN_SERIAL.fullmatch(serial)
+        hidden = [] if plain else [c for c in serial if invisible(c)]
+        damaged = None if hidden else spreadsheet_damage.damage(serial, shapes, plain, shown)
         if hidden:
-            report(line, "warning", f"the serial {shown(serial)} holds the invisible character U+{ord(hidden[0]):04X}")
-        elif not PLAIN_SERIAL.fullmatch(serial):
-            report(line, "warning", f"the serial {shown(serial)} has characters other than A-Z, 0-9 and \"-\"")
-    return rows, header_skipped, first_row_of_mac
+            report(line, "warning", INVISIBLE,
+                   f"the serial {shown(serial)} holds the invisible character U+{ord(hidden[0]):04X}")
+        elif damaged:
+            report(line, "warning", *damaged)
+        elif not plain:
+            report(line, "warning", UNUSUAL, f"the serial {shown(serial)} has characters other than A-Z, 0-9 and \"-\"")
+    if unreadable and separator:
+        raise ListError(unreadable.line, f"{unreadable} (the list seems separated by {separator}: fields must be "
+                        "separated by commas)")
+    if unreadable:
+        raise unreadable
+    return rows, header, first_row_of_mac
 
 
-CheckedList = collections.namedtuple("CheckedList", "data rows header_skipped answers errors")
+CheckedList = collections.namedtuple("CheckedList", "data rows header answers errors")
 
 
 def read_list(path, report):
-    """The list at `path` as the table takes it, and how many errors it has;
-    every fault goes to `report(line, kind, message)`. An unreadable file
-    raises OSError."""
+    """The list at `path` as the table takes it, and how many errors it has.
+    Every finding goes to `report(path, line, kind, message, faults, what)`,
+    at most SHOWN_PER_KIND of each kind, then one that counts the rest. An
+    unreadable file raises OSError."""
     with open(path, "rb") as source:
         data = source.read()
+    batches = {}
     errors = 0
 
-    def counted(line, kind, message):
+    def found(line, kind, what, message):
         nonlocal errors
         errors += kind == "error"
-        report(line, kind, message)
+        if (kind, what) not in batches:
+            batches[kind, what] = Capped(report, path, kind, what)
+        batches[kind, what](line, message)
 
     try:
-        rows, header_skipped, answers = check_list(decode(data), counted)
+        rows, header, answers = check_list(decode(data), found)
+        if rows and not data.endswith((b"\n", b"\r")):
+            found(line_at(data, len(data)), "warning", NO_LAST_LINE_END,
+                  "the list does not end with a line end, as every line of an export does: it may have been cut "
+                  "short, and its last row with it")
     except ListError as err:
-        counted(err.line, "error", str(err))
-        return CheckedList(data, [], False, {}, errors)
+        found(err.line, "error", UNREADABLE, str(err))
+        rows, header, answers = [], None, {}
     if not rows and not errors:
-        counted(1, "error", "the list has no rows")
-    return CheckedList(data, rows, header_skipped, answers, errors)
+        found(1, "error", UNREADABLE, "the list has no rows")
+    for batch in batches.values():
+        batch.close()
+    return CheckedList(data, rows, header, answers, errors)
 
 
 def say(stream, path, text):
@@ -227,30 +296,44 @@ def say(stream, path, text):
     stream.buffer.flush()
 
 
-def reporter(counts):
-    """A `report(path, line, kind, message[, faults])` that writes a message
-    on standard error (`line` None: one on the whole file) and counts the
-    faults it stands for."""
+def number_of(count, what):
+    """`count` findings of the kind `what`, (singular, plural), in words."""
+    return f"{count} {what[count != 1]}"
 
-    def report(path, line, kind, message, faults=1):
-        counts[kind] += faults
+
+class Reporter:
+    """Writes every finding on standard error, as `PATH[:LINE]: KIND:
+    MESSAGE` (no line: one on the whole file), and counts what they stand
+    for: `faults` each, by kind and, for warnings, by what they are."""
+
+    def __init__(self):
+        self.counts = {"error": 0, "warning": 0}
+        self.warnings = {}
+
+    def __call__(self, path, line, kind, message, faults=1, what=None):
+        self.counts[kind] += faults
+        if kind == "warning" and what:
+            self.warnings[what] = self.warnings.get(what, 0) + faults
         say(sys.stderr, path, ("" if line is None else f":{line}") + f": {kind}: {message}")
 
-    return report
 
-
-def summary(checked, digest, warnings, compared):
-    """The summary line after the list's path. It ends with the digest,
-    where other tools look for it."""
-    header = ", header skipped" if checked.header_skipped else ""
+def summary(checked, digest, reporter, compared):
+    """The summary line after the list's path: rows, header, the warnings of
+    each kind, so that none scrolls past unseen, and the comparison. It ends
+    with the digest, where other tools look for it."""
+    header = f", header {shown(','.join(checked.header))} skipped" if checked.header else ""
+    warnings = reporter.counts["warning"]
+    kinds = ", ".join(number_of(count, what) for what, count in reporter.warnings.items())
+    kinds = f" ({kinds})" if kinds else ""
     against = f"{compared}, " if compared else ""
-    return (f"{len(checked.rows)} rows taken{header}, {warnings} warning{'s' * (warnings != 1)}, {against}"
+    return (f"{len(checked.rows)} rows taken{header}, {warnings} warning{'s' * (warnings != 1)}{kinds}, {against}"
             f"sha256={digest}")
 
 
 class Capped:
     """Reports the first SHOWN_PER_KIND findings of one kind at `path`, then
-    one line that counts the rest, so that a cut list stays readable."""
+    one line that counts the rest, so that a cut list stays readable. `what`
+    is the kind of finding, as (singular, plural)."""
 
     def __init__(self, report, path, kind, what):
         self.report, self.path, self.kind, self.what = report, path, kind, what
@@ -259,9 +342,9 @@ class Capped:
     def __call__(self, line, message):
         self.count += 1
         if self.count <= SHOWN_PER_KIND:
-            self.report(self.path, line, self.kind, message)
+            self.report(self.path, line, self.kind, message, what=self.what)
 
     def close(self):
         rest = self.count - SHOWN_PER_KIND
         if rest > 0:
-            self.report(self.path, None, self.kind, f"{rest} more {self.what}, not shown", rest)
+            self.report(self.path, None, self.kind, f"{rest} more {self.what[rest != 1]}, not shown", rest, self.what)

@@ -6,6 +6,7 @@ must give the same report.
 Usage: test_gen_serial_rows.py GENERATOR
 """
 
+import codecs
 import hashlib
 import os
 import resource
@@ -22,11 +23,33 @@ def rows_from(first, last, serial="BV{}"):
     return b"".join(f"02:5E:A1:00:00:{n:02X},{serial.format(n)}\n".encode() for n in range(first, last + 1))
 
 
+LETTERED = 8
+
+
+def serials(*serials, lettered=LETTERED):
+    """A list of `lettered` rows whose serials hold letters, then one row a
+    serial of `serials`, quoted as an export quotes it."""
+    return rows_from(1, lettered) + b"".join(
+        b'02:5E:A1:01:%02X:%02X,"%s"\n' % (n // 64, n % 64 * 4, serial.replace('"', '""').encode())
+        for n, serial in enumerate(serials))
+
+
+def lines(first, count, lettered=LETTERED):
+    """The lines of `serials`' rows `first` to `first + count - 1`, from 0."""
+    return range(lettered + 1 + first, lettered + 1 + first + count)
+
+
 def against(previous, allowed=None, **expected):
     """A case's setup: the list is compared with `previous`, allowing the MACs
     of `allowed`; `errors` when the count differs from the messages', and the
     summary's `compared` words."""
     return dict(previous=previous, allowed=allowed, **expected)
+
+
+def counted(**expected):
+    """A case's setup where messages were capped: the `errors` or `warnings`
+    counted, and the `kinds` the summary names."""
+    return dict(expected)
 
 
 # (name, list bytes, expected messages in order, each as (line, kind, text the
@@ -39,7 +62,18 @@ REFUSED = [
     ("MAC without separators", GOOD + b"025EA1000008,BV180100002\n", [(2, "error", "MAC")]),
     ("one field", GOOD + b"02:5E:A1:00:00:08\n", [(2, "error", "found 1")]),
     ("three fields", GOOD + b"02:5E:A1:00:00:08,BV180100002,extra\n", [(2, "error", "found 3")]),
-    ("semicolon-separated export", b"MAC;Serial\r\n02:5E:A1:00:00:04;BV1\r\n", [(2, "error", "not semicolons")]),
+    ("semicolon-separated export", b"MAC;Serial\r\n02:5E:A1:00:00:04;BV1\r\n", [(2, "error", "separated by semicolons")]),
+    ("quoted semicolon-separated export", b'"MAC";"Serial"\r\n"02:5E:A1:00:00:04";"BV1"\r\n',
+     [(1, "error", "separated by semicolons")]),
+    ("tab-separated export", b"02:5E:A1:00:00:04\tBV1\n", [(1, "error", "found 1 (the list seems separated by tabs")]),
+    ("empty columns right of the serial", GOOD + b"02:5E:A1:00:00:08,BV2,,\n",
+     [(2, "error", "found 4 (the 2 fields after the serial are empty")]),
+    ("an empty column after the serial, many rows", rows_from(1, 25).replace(b"\n", b",\n"),
+     [(n, "error", "found 3 (the 1 field after the serial is empty") for n in range(1, 21)]
+     + [("list", "error", "5 more rows without two fields, not shown")], counted(errors=25)),
+    ("a semicolon export of many rows", rows_from(1, 30).replace(b",", b";"),
+     [(n, "error", "separated by semicolons") for n in range(1, 21)]
+     + [("list", "error", "10 more rows without two fields, not shown")], counted(errors=30)),
     ("trailing comma", GOOD + b"02:5E:A1:00:00:08,BV180100002,\n", [(2, "error", "found 3")]),
     ("empty serial", GOOD + b"02:5E:A1:00:00:08,\n", [(2, "error", "empty")]),
     ("sentinel serial", GOOD + b"02:5E:A1:00:00:08,0\n", [(2, "error", '"0"')]),
@@ -50,14 +84,24 @@ REFUSED = [
     ("DEL in serial", GOOD + b"02:5E:A1:00:00:08,BV\x7f1\n", [(2, "error", "U+007F")]),
     ("NUL in serial", GOOD + b"02:5E:A1:00:00:08,BV\x001\n", [(2, "error", "a NUL byte")]),
     ("NUL in MAC", GOOD + b"02:5E:A1:00:00:0\x00,BV1\n", [(2, "error", "a NUL byte")]),
-    ("UTF-16 export without byte-order mark", "MAC,Serial\r\n".encode("utf-16-le"), [(1, "error", "UTF-16")]),
+    ("UTF-16 export without byte-order mark", "MAC,Serial\r\n".encode("utf-16-le"),
+     [(1, "error", "a NUL byte, which no text list holds (the file reads as UTF-16, little-endian without")]),
+    ("UTF-16 big-endian export without byte-order mark", "MAC,Serial\r\n".encode("utf-16-be"),
+     [(1, "error", "UTF-16, big-endian without")]),
+    ("UTF-32 export without byte-order mark", "MAC,Serial\r\n".encode("utf-32-le"), [(1, "error", "UTF-32, little")]),
+    ("UTF-32 export", "MAC,Serial\r\n".encode("utf-32"), [(1, "error", "not UTF-8 but UTF-32, little-endian")]),
+    ("UTF-16 big-endian export", codecs.BOM_UTF16_BE + "MAC\n".encode("utf-16-be"), [(1, "error", "UTF-16, big")]),
+    ("xlsx or ods file", b"PK\x03\x04\x14\x00\x06\x00" + bytes(200), [(1, "error", '.ods, a zip archive)')]),
+    ("xls file", b"\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1" + bytes(200), [(1, "error", '(.xls): open it')]),
     ("serial too long", GOOD + b"02:5E:A1:00:00:08," + b"S" * 256 + b"\n", [(2, "error", "256 bytes")]),
     ("huge field", GOOD + b"02:5E:A1:00:00:08," + b"S" * 200000 + b"\n", [(2, "error", "field larger")]),
     ("lone quote", GOOD + b'02:5E:A1:00:00:08,"BV1\n02:5E:A1:00:00:0C,BV2\n', [(2, "error", "unreadable CSV")]),
     ("quote inside a field", GOOD + b'02:5E:A1:00:00:08,"BV"1"\n', [(2, "error", "unreadable CSV")]),
     ("not UTF-8", GOOD + b"\n02:5E:A1:00:00:08,BV\xff1\n", [(3, "error", "0xFF")]),
     ("Latin-1 export", GOOD + b"02:5E:A1:00:00:08,S\xc9RIE\n", [(2, "error", "not UTF-8")]),
-    ("UTF-16 export", "MAC,Serial\r\n".encode("utf-16"), [(1, "error", "not UTF-8")]),
+    ("UTF-8 read as Latin-1", GOOD + "02:5E:A1:00:00:08,Ã\x89T\n".encode(),
+     [(2, "error", 'U+0089 (it reads as UTF-8 text decoded as Latin-1: "ÉT"')]),
+    ("UTF-16 export", "MAC,Serial\r\n".encode("utf-16"), [(1, "error", 'not UTF-8 but UTF-16, little-endian')]),
     ("binary junk", bytes(range(256)) * 64, [(3, "error", "byte 0x80")]),
     ("not UTF-8 after a byte-order mark", b"\xef\xbb\xbfMAC,Serial\n\xff2:5E:A1:00:00:08,BV2\n", [(2, "error", "0xFF")]),
     ("not UTF-8, CR line ends", GOOD.replace(b"\n", b"\r") * 2 + b"02:5E:A1:00:00:08,\xc9\r", [(3, "error", "0xC9")]),
@@ -70,6 +114,12 @@ REFUSED = [
     ("first MAC dotted", b"025E.A100.0004,BV1\n", [(1, "error", "MAC")]),
     ("first MAC spaced", b"02 5E A1 00 00 04,BV1\n", [(1, "error", "MAC")]),
     ("first MAC with a letter O for a zero", b"02:5E:AO:00:00:04,BV1\n", [(1, "error", "MAC")]),
+    # A spreadsheet's error value or a word where the first MAC should be: no header.
+    ("first MAC an error value", b"#VALUE!,BV180100001\n" + GOOD, [(1, "error", '"#VALUE!" is not')]),
+    ("first MAC an error value, serial one too", b"#VALUE!,#NAME?\n" + GOOD, [(1, "error", '"#VALUE!" is not')]),
+    ("first MAC a German error value", b"Err:502,PROTO017\n" + GOOD, [(1, "error", '"Err:502" is not')]),
+    ("first MAC a word", b"TBD,BV180100001\n" + GOOD, [(1, "error", '"TBD" is not')]),
+    ("first MAC unknown", b"unknown,P00172\n" + GOOD, [(1, "error", '"unknown" is not')]),
     ("first MAC after a second byte-order mark", "\ufeff\ufeff02:5E:A1:00:00:04,BV1\n".encode(), [(1, "error", "MAC")]),
     ("every bad row is named", b"MAC,Serial\n" + GOOD + b"bad,1\n\n02:5E:A1:00:00:08,\n02:5E:A1:00:00:0C\n",
      [(3, "error", "bad"), (5, "error", "empty"), (6, "error", "found 1")]),
@@ -99,6 +149,12 @@ REFUSED = [
                                    (("previous", 2), "warning", "00:08")],
      against(GOOD + rows_from(8, 8), b"02:5E:A1:00:00:08 # scrapped\r\n\t02:5e:a1:00:00:08\r\n\r\n# RMA 12\r\n",
              compared="0 added, 1 dropped, 0 changed")),
+    ("allowed change beside an accidental drop", rows_from(1, 1) + rows_from(3, 3, "BX{}"),
+     [(("previous", 2), "error", "drops the MAC 02:5E:A1:00:00:02"), (2, "warning", "00:03 now answers \"BX3\"")],
+     against(rows_from(1, 3), b"02:5E:A1:00:00:03\n", compared="0 added, 1 dropped, 1 changed")),
+    ("rows added and dropped", rows_from(1, 1) + rows_from(3, 5),
+     [(("previous", 2), "error", "drops the MAC 02:5E:A1:00:00:02")],
+     against(rows_from(1, 3), compared="2 added, 1 dropped, 0 changed")),
     # Compared all the same, its first row would be a changed serial.
     ("previous list refused", GOOD, [(("previous", 2), "error", "empty")],
      against(rows_from(4, 4) + b"02:5E:A1:00:00:08,\n")),
@@ -115,6 +171,29 @@ WARNED = [
      [(2, "warning", '"BV\\u200b2" holds the invisible character U+200B')]),
     ("soft hyphen in serial", GOOD + "02:5E:A1:00:00:08,BV\u00ad2\n".encode(),
      [(2, "warning", '"BV\\xad2" holds the invisible character U+00AD')]),
+    # What spreadsheets made of plausible serials, in a list whose serials hold letters.
+    ("numbers among serials with letters", serials("123", "100000", "45296", "4711001", "-5", "1 234"),
+     [(n, "warning", "is a number, where this list's serials hold letters") for n in lines(0, 6)],
+     counted(kinds="6 numbers where the serials hold letters")),
+    ("scientific notation, dates, times, truth values", serials("1E+05", "1,00E+05", "01/05/24", "05.01.2024",
+                                                               "2024-01-05", "3-Dec", "Dec-03", "12:03", "WAHR"),
+     [(n, "warning", "notation") for n in lines(0, 2)] + [(n, "warning", "a date or time") for n in lines(2, 6)]
+     + [(n, "warning", "truth value") for n in lines(8, 1)],
+     counted(kinds="2 numbers in scientific notation, 6 dates or times, 1 truth value")),
+    ("UTF-8 read as Windows-1252", serials("SÃ‰RIE-7", "Mâ€“1"),
+     [(lines(0, 1)[0], "warning", 'as Windows-1252 (it would be "SÉRIE-7")'),
+      (lines(1, 1)[0], "warning", 'as Windows-1252 (it would be "M–1")')]),
+    ("error values", serials("#VALUE!", "#DIV/0!", "Err:502", "###"),
+     [(n, "warning", "a spreadsheet's error value") for n in lines(0, 4)], counted(kinds="4 spreadsheet error values")),
+    ("spaces at an end", serials(" BV1801", "BV1802 "), [(n, "warning", "begins or ends with a space") for n in lines(0, 2)]),
+    ("leading zeros lost among numeric serials", rows_from(1, 3, "{:010d}") + b"02:5E:A1:00:01:00,4711001\n",
+     [(4, "warning", "shorter than this list's other numeric serials (10 digits)")]),
+    ("a last row cut short", GOOD + b"02:5E:A1:00:00:08,BV21", [(2, "warning", "it may have been cut short")]),
+    ("no line end at the end", b"02:5E:A1:00:00:04,BV1", [(1, "warning", "does not end with a line end")]),
+    ("many numbers", serials(*map(str, range(100, 125)), lettered=30),
+     [(n, "warning", "is a number") for n in lines(0, 20, lettered=30)]
+     + [("list", "warning", "5 more numbers where the serials hold letters, not shown")],
+     counted(warnings=25, kinds="25 numbers where the serials hold letters")),
     ("serial with a character newer than some Pythons know", GOOD + "02:5E:A1:00:00:08,BV\U0001f970\n".encode(),
      [(2, "warning", '"BV\\U0001f970" has characters')]),
     ("allowed drop and change", rows_from(1, 1) + rows_from(3, 3, "BX{}"),
@@ -123,19 +202,23 @@ WARNED = [
 ]
 
 TAKEN = [
-    ("plain", GOOD, 1, False),
-    ("header", b"MAC Address,Serial Number\n" + GOOD, 1, True),
-    ("header named like a spreadsheet's", b"Column1,Column2\n" + GOOD, 1, True),
-    ("header in snake case", b"mac_address,serial\n" + GOOD, 1, True),
-    ("byte-order mark, no header", b"\xef\xbb\xbf" + GOOD, 1, False),
+    ("plain", GOOD, 1, None),
+    ("header", b"MAC Address,Serial Number\n" + GOOD, 1, "MAC Address,Serial Number"),
+    ("header named like a spreadsheet's", b"Column1,Column2\n" + GOOD, 1, "Column1,Column2"),
+    ("header in snake case", b"mac_address,serial\n" + GOOD, 1, "mac_address,serial"),
+    ("byte-order mark, no header", b"\xef\xbb\xbf" + GOOD, 1, None),
     ("byte-order mark, CRLF, quotes, blank lines",
-     b'\xef\xbb\xbf"MAC","Serial"\r\n\r\n"02:5E:A1:00:00:04","BV1"\r\n02:5E:A1:00:00:08,BV2\r\n\r\n', 2, True),
-    ("no line end at the end", b"02:5E:A1:00:00:04,BV1", 1, False),
-    ("quoted fields", b'"02:5E:A1:00:00:04","BV-1"\n', 1, False),
+     b'\xef\xbb\xbf"MAC","Serial"\r\n\r\n"02:5E:A1:00:00:04","BV1"\r\n02:5E:A1:00:00:08,BV2\r\n\r\n', 2, "MAC,Serial"),
+    ("quoted fields", b'"02:5E:A1:00:00:04","BV-1"\n', 1, None),
+    # Every shape of serial the maker's list holds, and numbers where all serials are numbers.
+    ("the maker's serials", b"".join(b"02:5E:A1:00:00:%02X,%s\n" % (n * 4, serial) for n, serial in enumerate(
+        [b"BV180100001", b"BR1744073", b"BVX180100001", b"BV2007-00123", b"RMA-000417", b"P00172", b"PROTO017"])),
+     7, None),
+    ("numeric serials of one length", rows_from(1, 3, "{:010d}"), 3, None),
     ("re-export of the previous list", b'\xef\xbb\xbf"mac","serial"\r\n"02:5E:A1:00:00:02","BV2"\r\n' + rows_from(1, 1),
-     2, True, against(b"MAC Address,Serial Number\n" + rows_from(1, 2), compared="0 added, 0 dropped, 0 changed")),
+     2, "mac,serial", against(b"MAC Address,Serial Number\n" + rows_from(1, 2), compared="0 added, 0 dropped, 0 changed")),
     # The previous list's first row for a MAC wins, and its warnings are not repeated.
-    ("rows added only", rows_from(1, 3), 3, False,
+    ("rows added only", rows_from(1, 3), 3, None,
      against(rows_from(1, 2) + rows_from(1, 1, "BX{}"), compared="1 added, 0 dropped, 0 changed")),
 ]
 
@@ -168,7 +251,7 @@ class Generator(unittest.TestCase):
                 out.write("stale")
         options = []
         for key in ("previous", "allowed") if isinstance(setup, dict) else ():
-            if setup[key] is None:
+            if setup.get(key) is None:
                 continue
             files[key] = os.path.join(folder, key.encode())
             with open(files[key], "wb") as out:
@@ -222,9 +305,13 @@ class Generator(unittest.TestCase):
                 result, paths, rows = self.run_generator(data, setup=setup[0] if setup else None)
                 self.assertEqual(result.returncode, 0, result.stderr)
                 self.assert_messages(result, paths, expected)
-                self.assertIn(f"{len(expected)} warning".encode(), result.stdout)
-                if setup:
-                    self.assertIn(f"{setup[0]['compared']}, sha256=".encode(), result.stdout)
+                setup = setup[0] if setup else {}
+                warnings = setup.get("warnings", len(expected))
+                self.assertIn(f", {warnings} warning{'s' * (warnings != 1)}".encode(), result.stdout)
+                if "kinds" in setup:
+                    self.assertIn(f" warnings ({setup['kinds']}), ".encode(), result.stdout)
+                if "compared" in setup:
+                    self.assertIn(f"{setup['compared']}, sha256=".encode(), result.stdout)
 
     def test_taken(self):
         for name, data, count, header, *setup in TAKEN:
@@ -234,7 +321,8 @@ class Generator(unittest.TestCase):
                 self.assertEqual(result.returncode, 0, result.stderr)
                 self.assertEqual(result.stderr, b"")
                 compared = f"against {paths['previous']}: {setup['compared']}, " if setup else ""
-                summary = (f"{paths['list']}: {count} rows taken{', header skipped' if header else ''}, 0 warnings, "
+                header = f', header "{header}" skipped' if header else ""
+                summary = (f"{paths['list']}: {count} rows taken{header}, 0 warnings, "
                            f"{compared}sha256={hashlib.sha256(data).hexdigest()}\n")
                 self.assertEqual(result.stdout.decode("utf-8", "surrogateescape"), summary)
                 self.assertEqual(rows.count(b'    {"02:5E:A1:'), count)
