@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """Checks what an executable asks of the C library on the device, read with objdump.
 
-Usage: check_glibc_floor.py --objdump=OBJDUMP (--readme=README.md | --static [--pie])
+Usage: check_glibc_floor.py --objdump=OBJDUMP (--floor=X.Y [--stated-in=DOC ...] | --static [--pie])
                             [--runpath=PATH] EXECUTABLE
 
---readme: no GLIBC_ version newer than the floor README.md states, in its
-one sentence "... needs glibc X.Y or newer ...".
+--floor: no GLIBC_ version newer than X.Y, the build's floor; each
+--stated-in document must state that floor, in its one sentence
+"... needs glibc X.Y or newer ...".
 --static: no program interpreter, no library, no GLIBC_ version, no run path;
 with --pie, still position-independent.
 --runpath: exactly this run path.
@@ -23,19 +24,21 @@ def version(text):
     return tuple(int(part) for part in text.split("."))
 
 
-def readme_floor(path):
-    with open(path, encoding="utf-8") as readme:
-        floors = set(FLOOR_SENTENCE.findall(readme.read()))
+def stated_floor(path):
+    """The floor a document states, or why it states none."""
+    with open(path, encoding="utf-8") as document:
+        floors = set(FLOOR_SENTENCE.findall(document.read()))
     if len(floors) != 1:
-        sys.exit(f"{path}: expected one glibc floor in a sentence \"... needs glibc X.Y or newer ...\", "
-                 f"found {sorted(floors) or 'none'}")
-    return floors.pop()
+        return None, (f"{path}: expected one glibc floor in a sentence \"... needs glibc X.Y or newer ...\", "
+                      f"found {sorted(floors) or 'none'}")
+    return floors.pop(), None
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--objdump", required=True)
-    parser.add_argument("--readme")
+    parser.add_argument("--floor")
+    parser.add_argument("--stated-in", action="append", default=[])
     parser.add_argument("--static", action="store_true")
     parser.add_argument("--pie", action="store_true")
     parser.add_argument("--runpath")
@@ -63,10 +66,13 @@ def main():
                 failures.append(f"fully static, yet it has a {what}")
         if args.pie and not position_independent:
             failures.append("linked -static-pie, yet not position-independent")
-    if args.readme:
-        floor = readme_floor(args.readme)
-        if needs and version(needs[-1]) > version(floor):
-            failures.append(f"needs glibc {needs[-1]}, newer than the {floor} {args.readme} states")
+    if args.floor:
+        if needs and version(needs[-1]) > version(args.floor):
+            failures.append(f"needs glibc {needs[-1]}, newer than the build's floor {args.floor}")
+        for document in args.stated_in:
+            floor, problem = stated_floor(document)
+            if problem or floor != args.floor:
+                failures.append(problem or f"{document} states glibc {floor}, the build's floor is {args.floor}")
     if args.runpath is not None and runpaths != [args.runpath]:
         failures.append(f"run path {runpaths}, expected [{args.runpath!r}]")
     for failure in failures:

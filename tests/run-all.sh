@@ -41,7 +41,11 @@ if ((${#need[@]})); then
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${need[@]}" </dev/null
 fi
 
-python_minimum=$(sed -n 's/^set(MACTOSN_PYTHON_MINIMUM \([0-9.]*\))$/\1/p' "$top/CMakeLists.txt")
+cache_value() { sed -n "s/^$2:[A-Z]*=//p" "$1/CMakeCache.txt"; }
+# Values the build sets, read from a configured build rather than its sources.
+mkdir -p "$out"
+cmake -S "$top" -B "$out/facts" -DBUILD_TESTING=OFF >"$out/facts.log" 2>&1 || { cat "$out/facts.log"; exit 1; }
+python_minimum=$(cache_value "$out/facts" MACTOSN_PYTHON_MINIMUM)
 
 # The oldest Python pyenv has that the build supports: the one build hosts
 # still run must build the tool and pass the tests.
@@ -100,7 +104,6 @@ quiet() {
   local log=$1; shift
   "$@" >"$log" 2>&1 || { cat "$log"; return 1; }
 }
-cache_value() { sed -n "s/^$2:[A-Z]*=//p" "$1/CMakeCache.txt"; }
 expect_cache() {
   local got; got=$(cache_value "$1" "$2")
   [ "$got" = "$3" ] || { echo "$1: $2 is '$got', expected '$3'"; return 1; }
@@ -259,8 +262,8 @@ device_static() {
 
 # What device SDKs build with, each on its own: every variant must build,
 # answer every row and divide exactly, on a core without the divide
-# instruction and on one with it. Flags go in as an SDK passes them, in CMAKE_CXX_FLAGS alone.
-device_cxx_flags=$(sed -n 's/^set(CMAKE_CXX_FLAGS_INIT "\(.*\)")$/\1/p' "$top/cmake/arm-linux-gnueabihf.cmake")
+# instruction and on one with it. Flags go in as an SDK passes them, in
+# CMAKE_CXX_FLAGS alone, starting from those the device's toolchain file gives.
 device_variant() {
   local name=$1 preset=$2 cpu_without=$3; shift 3
   local dir=$out/variants/$name cpu
@@ -278,7 +281,9 @@ device_variant() {
   done
 }
 device_variants() {
-  local a9=cortex-a9,neon=off
+  local a9=cortex-a9,neon=off device_cxx_flags
+  quiet "$out/variants-flags.log" cmake --preset device -S "$top" -B "$out/variants-flags" -G Ninja -DBUILD_TESTING=OFF
+  device_cxx_flags=$(cache_value "$out/variants-flags" CMAKE_CXX_FLAGS)
   # Without the toolchain's flags every variant would build for the compiler's defaults.
   [[ $device_cxx_flags == *-mfpu=vfpv3-d16* ]] || { echo "no device flags in the toolchain file"; return 1; }
   device_variant lto device "$a9" -DCMAKE_INTERPROCEDURAL_OPTIMIZATION=ON
