@@ -19,7 +19,7 @@ import argparse
 import hashlib
 import sys
 
-from serial_list import LINE_END, TABLE_MAC, Capped, ListError, decode, read_list, Reporter, say, shown, summary
+from serial_list import LINE_END, TABLE_MAC, Capped, ListError, Reporter, decode, read_list, say, shown, summary
 
 
 def read_allowed(path, report):

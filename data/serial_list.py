@@ -1,4 +1,3 @@
-#!/usr/bin/env python3
 """Reads and checks a MAC-to-serial list as the tool's table takes it.
 
 data/README.md says what a list may hold, which first row is a header, and

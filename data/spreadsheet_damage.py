@@ -156,7 +156,7 @@ def wide_encoding(data):
 
 def separator(text):
     """The separator the first line seems to use instead of the comma, or None."""
-    first = next((line for line in text.splitlines() if line.strip()), "")
+    first = next((line for line in text[:65536].splitlines() if line.strip()), "")
     outside = re.sub(r'"[^"]*"', "", first)
     counts = {name: outside.count(char) for char, name in ((";", "semicolons"), ("\t", "tabs"))}
     name, count = max(counts.items(), key=lambda item: item[1])
