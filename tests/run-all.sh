@@ -191,12 +191,12 @@ install_after_refused_list() {
   [ -x "$root/good/ZOR/System/bin/MACtoSN" ]
   # Against the last release's list, a dropped row stops the build the same way.
   printf '02:5E:A1:00:00:04,BV180100001\n02:5E:A1:00:00:08,BV180100002\n' >"$previous"
-  cmake -B "$b" -DMACTOSN_PREVIOUS_LIST="$previous"
+  cmake -S "$top" -B "$b" -DMACTOSN_PREVIOUS_LIST="$previous"
   if cmake --build "$b" -j "$jobs" >"$out/plain-dropped.log" 2>&1; then echo "a dropped row was not refused"; return 1; fi
   cat "$out/plain-dropped.log"
   grep -qF "plain-previous.csv:2: error: the new list drops the MAC 02:5E:A1:00:00:08" "$out/plain-dropped.log"
   expect_install_refused "$b" "$root/dropped"
-  cmake -B "$b" -DMACTOSN_PREVIOUS_LIST=
+  cmake -S "$top" -B "$b" -DMACTOSN_PREVIOUS_LIST=
   : >"$list"
   if cmake --build "$b" -j "$jobs"; then echo "an empty list was not refused"; return 1; fi
   expect_install_refused "$b" "$root/refused"
