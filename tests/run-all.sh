@@ -140,6 +140,23 @@ configure_checks() {
   expect_configure_error "$s/allowed-alone" "MACTOSN_LIST_CHANGES_ALLOWED names changes against a previous list" \
     -DMACTOSN_LIST_CHANGES_ALLOWED="$top/README.md"
 
+  # A list path holding what CMake itself reads in a path is refused at
+  # configure, naming the option, for each of the three (the paths that
+  # build are in rows_follow_list_bytes). One folder: the refusals come
+  # before anything is cached, so each configure is quick.
+  local -a refused=("';'" ";semicolon" "a backslash" 'back\slash' "a line end" $'line\nend' "'\$<'" '$<genex>')
+  local option why path i
+  printf '02:5E:A1:00:00:04,BV180100001\n' >"$s/good.csv"
+  for option in MACTOSN_SERIAL_LIST MACTOSN_PREVIOUS_LIST MACTOSN_LIST_CHANGES_ALLOWED; do
+    for ((i = 0; i < ${#refused[@]}; i += 2)); do
+      why=${refused[i]} path=$s/odd/${refused[i + 1]}/list.csv
+      mkdir -p "${path%/*}"
+      cp "$s/good.csv" "$path"
+      expect_configure_error "$s/odd-path" "$option: the path holds $why" -DMACTOSN_SERIAL_LIST="$s/good.csv" \
+        -DMACTOSN_PREVIOUS_LIST="$s/good.csv" -DMACTOSN_LIST_CHANGES_ALLOWED= "-D$option=$path"
+    done
+  done
+
   # An interpreter that answers FindPython3 as Python 3.5 does.
   printf '#!%s\nimport sys\nsys.version_info = (3, 5, 10, "final", 0)\ncode = sys.argv[2]\nsys.argv = ["-c"] + sys.argv[3:]\nexec(code)\n' \
     "$(python3 -c 'import sys; print(sys.executable)')" >"$s/python3.5"
