@@ -143,6 +143,23 @@ configure_checks() {
   expect_configure_error "$s/allowed-alone" "MACTOSN_LIST_CHANGES_ALLOWED names changes against a previous list" \
     -DMACTOSN_LIST_CHANGES_ALLOWED="$top/README.md"
 
+  # A list path holding what CMake itself reads in a path is refused at
+  # configure, naming the option, for each of the three (the paths that
+  # build are in rows_follow_list_bytes). One folder: the refusals come
+  # before anything is cached, so each configure is quick.
+  local -a refused=("';'" ";semicolon" "a backslash" 'back\slash' "a line end" $'line\nend' "'\$<'" '$<genex>')
+  local option why path i
+  printf '02:5E:A1:00:00:04,BV180100001\n' >"$s/good.csv"
+  for option in MACTOSN_SERIAL_LIST MACTOSN_PREVIOUS_LIST MACTOSN_LIST_CHANGES_ALLOWED; do
+    for ((i = 0; i < ${#refused[@]}; i += 2)); do
+      why=${refused[i]} path=$s/odd/${refused[i + 1]}/list.csv
+      mkdir -p "${path%/*}"
+      cp "$s/good.csv" "$path"
+      expect_configure_error "$s/odd-path" "$option: the path holds $why" -DMACTOSN_SERIAL_LIST="$s/good.csv" \
+        -DMACTOSN_PREVIOUS_LIST="$s/good.csv" -DMACTOSN_LIST_CHANGES_ALLOWED= "-D$option=$path"
+    done
+  done
+
   # An interpreter that answers FindPython3 as Python 3.5 does.
   printf '#!%s\nimport sys\nsys.version_info = (3, 5, 10, "final", 0)\ncode = sys.argv[2]\nsys.argv = ["-c"] + sys.argv[3:]\nexec(code)\n' \
     "$(python3 -c 'import sys; print(sys.executable)')" >"$s/python3.5"
@@ -194,16 +211,102 @@ install_after_refused_list() {
   [ -x "$root/good/ZOR/System/bin/MACtoSN" ]
   # Against the last release's list, a dropped row stops the build the same way.
   printf '02:5E:A1:00:00:04,BV180100001\n02:5E:A1:00:00:08,BV180100002\n' >"$previous"
-  cmake -B "$b" -DMACTOSN_PREVIOUS_LIST="$previous"
+  cmake -S "$top" -B "$b" -DMACTOSN_PREVIOUS_LIST="$previous"
   if cmake --build "$b" -j "$jobs" >"$out/plain-dropped.log" 2>&1; then echo "a dropped row was not refused"; return 1; fi
   cat "$out/plain-dropped.log"
   grep -qF "plain-previous.csv:2: error: the new list drops the MAC 02:5E:A1:00:00:08" "$out/plain-dropped.log"
   expect_install_refused "$b" "$root/dropped"
-  cmake -B "$b" -DMACTOSN_PREVIOUS_LIST=
+  cmake -S "$top" -B "$b" -DMACTOSN_PREVIOUS_LIST=
   : >"$list"
   if cmake --build "$b" -j "$jobs"; then echo "an empty list was not refused"; return 1; fi
   expect_install_refused "$b" "$root/refused"
   echo "install after a refused list: refused, nothing installed"
+}
+
+# expect_answer TOOL SERIAL: TOOL answers the rows' MAC with SERIAL.
+expect_answer() {
+  local got
+  got=$("$1" 02:5E:A1:00:00:04)
+  [ "$got" = "$2" ] || { echo "$1 answers '$got', expected '$2'"; return 1; }
+}
+
+# The rows follow the bytes of the list, of the previous list and of the
+# allowance, not their file times: cp -p, unzip, tar x and rsync -a keep a
+# file's old time, and a re-pointed symlink keeps the link's. The files sit
+# in folders whose names hold what a shell, make or ninja would read (each
+# part a case); CMake's own such characters are refused in configure_checks.
+rows_follow_list_bytes() {
+  local generator=$1 s=$out/list-bytes/${1// /}
+  local -a parts=('with space' 'é-ü' '$(echo X)$HOME' "it's" 'say "hi"' '#hash' '(paren)' 'a|b:c'
+    $'tab\there' '`tick`&*%=!' '[x]]y]{z}')
+  local d b=$s/build root=$s/root mac=02:5E:A1:00:00:08 before after pycache
+  d=$s/$(IFS=/; echo "${parts[*]}")
+  rm -rf "$s"
+  mkdir -p "$d"
+  [ -d "$top/data/__pycache__" ] && pycache=kept || pycache=none
+  # old_file FILE ROWS...: FILE, dated before any build.
+  old_file() { local file=$d/$1; shift; printf '%s\n' "$@" >"$file"; touch -d 2020-01-01 "$file"; }
+  old_file a.csv "02:5E:A1:00:00:04,BV1"
+  old_file b.csv "02:5E:A1:00:00:04,BV2"
+  old_file c.csv "02:5E:A1:00:00:04,BV3"
+  old_file d.csv "02:5E:A1:00:00:04,BV4"
+  old_file p.csv "02:5E:A1:00:00:04,BV4"
+  old_file p-with-08.csv "02:5E:A1:00:00:04,BV4" "$mac,BV5"
+  old_file none.txt "# no change is intended"
+  old_file allow-08.txt "$mac"
+  cp "$d/a.csv" "$d/list.csv"
+  ln -s list.csv "$d/link.csv"
+  cmake -S "$top" -B "$b" -G "$generator" -DBUILD_TESTING=OFF -DMACTOSN_SERIAL_LIST="$d/link.csv" >"$s.log"
+  cmake --build "$b" -j "$jobs" --target MACtoSN
+  expect_answer "$b/MACtoSN" BV1
+  # Replaced by an older file, through the symlink.
+  cp -p "$d/b.csv" "$d/list.csv"
+  cmake --build "$b" -j "$jobs" --target MACtoSN
+  expect_answer "$b/MACtoSN" BV2
+  DESTDIR="$root/older" cmake --install "$b" >>"$s.log"
+  expect_answer "$root/older/ZOR/System/bin/MACtoSN" BV2
+  # The same bytes with a new time, then another old one: nothing is made again.
+  made() { find "$b" -name '*.o' -o -name serial_rows.inc -o -name MACtoSN | sort | xargs stat -c '%y %n'; }
+  before=$(made)
+  touch "$d/list.csv" "$top/data/gen_serial_rows.py"
+  cmake --build "$b" -j "$jobs" --target MACtoSN
+  cp "$d/b.csv" "$d/same.csv"
+  touch -d 2021-06-01 "$d/same.csv"
+  cp -p "$d/same.csv" "$d/list.csv"
+  cmake --build "$b" -j "$jobs" --target MACtoSN
+  after=$(made)
+  [ "$before" = "$after" ] || { printf 'made again from the same bytes:\n%s\n%s\n' "$before" "$after"; return 1; }
+  # The symlink re-pointed at an older file.
+  ln -sfn c.csv "$d/link.csv"
+  cmake --build "$b" -j "$jobs" --target MACtoSN
+  expect_answer "$b/MACtoSN" BV3
+  DESTDIR="$root/symlink" cmake --install "$b" >>"$s.log"
+  expect_answer "$root/symlink/ZOR/System/bin/MACtoSN" BV3
+  # Another list path, older than the rows, given at configure; with a
+  # previous list and an allowance, whose bytes count the same way.
+  cp -p "$d/p.csv" "$d/previous.csv"
+  cp -p "$d/none.txt" "$d/allowed.txt"
+  cmake -S "$top" -B "$b" -DMACTOSN_SERIAL_LIST="$d/d.csv" -DMACTOSN_PREVIOUS_LIST="$d/previous.csv" \
+    -DMACTOSN_LIST_CHANGES_ALLOWED="$d/allowed.txt" >>"$s.log"
+  cmake --build "$b" -j "$jobs" --target MACtoSN
+  expect_answer "$b/MACtoSN" BV4
+  cp -p "$d/p-with-08.csv" "$d/previous.csv"
+  if cmake --build "$b" -j "$jobs" --target MACtoSN >"$s-dropped.log" 2>&1; then
+    echo "an older previous list with a row more was not compared"; return 1
+  fi
+  grep -qF "previous.csv:2: error: the new list drops the MAC $mac" "$s-dropped.log" || { cat "$s-dropped.log"; return 1; }
+  expect_install_refused "$b" "$root/dropped"
+  cp -p "$d/allow-08.txt" "$d/allowed.txt"
+  cmake --build "$b" -j "$jobs" --target mactosn_rows_configured
+  # A list gone at build time stops the build at its path, and install refuses.
+  rm "$d/d.csv"
+  if cmake --build "$b" -j "$jobs" --target MACtoSN >"$s-missing.log" 2>&1; then
+    echo "built with the list gone"; return 1
+  fi
+  grep -qF "$d/d.csv: error: No such file or directory" "$s-missing.log" || { cat "$s-missing.log"; return 1; }
+  expect_install_refused "$b" "$root/missing"
+  if [ "$pycache" = none ] && [ -d "$top/data/__pycache__" ]; then echo "the build wrote $top/data/__pycache__"; return 1; fi
+  echo "rows follow the list's bytes ($generator): passed"
 }
 
 # The emulator ctest runs a build's ARM programs under, one word a line.
@@ -297,6 +400,8 @@ device_variants() {
 step "configure checks" configure_checks
 step "host build and tests (dev)" build_and_test dev
 step "install after refused list" install_after_refused_list
+step "rows follow the list's bytes (Ninja)" rows_follow_list_bytes Ninja
+step "rows follow the list's bytes (Makefiles)" rows_follow_list_bytes "Unix Makefiles"
 step "device build and tests$device_python_label" device
 step "device-static build and tests" device_static
 step "device SDK variants" device_variants
