@@ -136,8 +136,22 @@ function(mactosn_add_tool target name)
       INSTALL_RPATH "${MACTOSN_RUNPATH}")
   endif()
   # No build folder may leak into the executable, so two builds of the same
-  # sources from different folders are byte-identical.
-  target_compile_options(${target} PRIVATE
-    "-ffile-prefix-map=${PROJECT_SOURCE_DIR}=."
-    "-ffile-prefix-map=${PROJECT_BINARY_DIR}=.")
+  # sources from different folders are byte-identical. Where the packager
+  # maps paths of a kind itself (Yocto maps them to its -src package's), its
+  # map stays: GCC takes the last matching map, and a target's options come
+  # after the packager's flags.
+  set(packager_flags "${CMAKE_CXX_FLAGS} ${CMAKE_ASM_FLAGS}")
+  foreach(config IN LISTS CMAKE_BUILD_TYPE CMAKE_CONFIGURATION_TYPES)
+    string(TOUPPER "${config}" config)
+    string(APPEND packager_flags " ${CMAKE_CXX_FLAGS_${config}} ${CMAKE_ASM_FLAGS_${config}}")
+  endforeach()
+  get_directory_property(directory_options COMPILE_OPTIONS)
+  string(APPEND packager_flags " ${directory_options}")
+  foreach(kind debug macro)
+    if(NOT packager_flags MATCHES "-f(file|${kind})-prefix-map=")
+      target_compile_options(${target} PRIVATE
+        "-f${kind}-prefix-map=${PROJECT_SOURCE_DIR}=."
+        "-f${kind}-prefix-map=${PROJECT_BINARY_DIR}=.")
+    endif()
+  endforeach()
 endfunction()

@@ -32,6 +32,8 @@ want g++ g++
 want python3 python3
 want arm-linux-gnueabihf-g++ g++-arm-linux-gnueabihf
 want qemu-arm qemu-user
+want make make
+want patchelf patchelf
 want clang++ clang
 want_package libclang-rt-14-dev
 if ((${#need[@]})); then
@@ -405,6 +407,7 @@ step "rows follow the list's bytes (Makefiles)" rows_follow_list_bytes "Unix Mak
 step "device build and tests$device_python_label" device
 step "device-static build and tests" device_static
 step "device SDK variants" device_variants
+step "integrations" env MACTOSN_TEST_BUILD_DIR="$out" bash "$top/tests/packager_builds.sh"
 step "sanitize build and tests" build_and_test sanitize
 step "ubsan build and tests" build_and_test ubsan
 step "fuzz build and tests" build_and_test fuzz -DMACTOSN_FUZZ_SECONDS="${MACTOSN_FUZZ_SECONDS:-60}"

@@ -1,0 +1,1 @@
+include $(sort $(wildcard $(BR2_EXTERNAL_MACTOSN_PATH)/package/*/*.mk))

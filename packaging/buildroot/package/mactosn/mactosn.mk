@@ -1,0 +1,48 @@
+################################################################################
+#
+# mactosn
+#
+################################################################################
+
+MACTOSN_VERSION = 1.0.0
+# This tree sits in the project's own checkout; to build another one, set
+# MACTOSN_OVERRIDE_SRCDIR in local.mk.
+MACTOSN_SITE = $(BR2_EXTERNAL_MACTOSN_PATH)/../..
+MACTOSN_SITE_METHOD = local
+MACTOSN_OVERRIDE_SRCDIR_RSYNC_EXCLUSIONS = --exclude='/build*' --exclude=/out
+MACTOSN_LICENSE = PROPRIETARY
+# The list's generator runs on the build host.
+MACTOSN_DEPENDENCIES = host-python3
+MACTOSN_SUPPORTS_IN_SOURCE_BUILD = NO
+
+MACTOSN_CONF_OPTS = \
+	-DCMAKE_INSTALL_PREFIX=/ZOR/System \
+	-DPython3_EXECUTABLE=$(HOST_DIR)/bin/python3 \
+	-DCMAKE_INTERPROCEDURAL_OPTIMIZATION=$(if $(BR2_ENABLE_LTO),ON,OFF) \
+	-DMACTOSN_FULLY_STATIC=$(if $(BR2_STATIC_LIBS),ON,OFF)
+
+MACTOSN_SERIAL_LIST = $(call qstrip,$(BR2_PACKAGE_MACTOSN_SERIAL_LIST))
+ifneq ($(MACTOSN_SERIAL_LIST),)
+MACTOSN_CONF_OPTS += -DMACTOSN_SERIAL_LIST=$(MACTOSN_SERIAL_LIST)
+else ifeq ($(BR2_PACKAGE_MACTOSN),y)
+$(warning mactosn: BR2_PACKAGE_MACTOSN_SERIAL_LIST is empty, so the tool is built with the bundled stand-in list)
+endif
+
+# With BR2_REPRODUCIBLE the toolchain wrapper maps $(BASE_DIR) to "buildroot"
+# ahead of every flag the build adds, where the project cannot see it. Named
+# in the flags too, that map stays, rather than the project's own.
+ifeq ($(BR2_REPRODUCIBLE),y)
+MACTOSN_CONF_OPTS += -DCMAKE_CXX_FLAGS="$(TARGET_CXXFLAGS) -ffile-prefix-map=$(BASE_DIR)=buildroot"
+endif
+
+# fix-rpath drops every run-path entry that is not a folder of the target
+# tree: without it the tool's /ZOR/System/Libs would go. A fully static
+# tool has no run path.
+ifeq ($(BR2_STATIC_LIBS),)
+define MACTOSN_CREATE_LIBS_DIR
+	mkdir -p $(TARGET_DIR)/ZOR/System/Libs
+endef
+MACTOSN_POST_INSTALL_TARGET_HOOKS += MACTOSN_CREATE_LIBS_DIR
+endif
+
+$(eval $(cmake-package))
