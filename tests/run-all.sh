@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Installs what the builds and tests need when it is missing, then: checks
-# what a configure decides (defaults, refusals, a cross build without an
-# emulator), builds MACtoSN for the build host with strict warnings and runs
-# every test, checks that a failed build of the list installs nothing,
-# builds for the device (ARMv7-A, under qemu-arm on a core without divide,
-# on the oldest Python the build supports that pyenv has) and fully static
-# (on a core with divide, no C library given to the emulator), runs every
-# test on both, builds the tool as device SDKs do (LTO, -fno-exceptions,
+# what a configure decides (defaults, refusals, list paths, a cross build
+# without an emulator), builds MACtoSN for the build host with strict
+# warnings and runs every test, checks that a failed build of the list
+# installs nothing and that the rows follow the list's bytes rather than
+# its file times (with Ninja and with Makefiles), builds for the device
+# (ARMv7-A, under qemu-arm on a core without divide, on the oldest Python
+# the build supports that pyenv has) and fully static (on a core with
+# divide, no C library given to the emulator), runs every test on both, builds the tool as device SDKs do (LTO, -fno-exceptions,
 # -marm, the old string ABI, NEON) and checks every row, the CLI transcript
-# and the division helper of each on cores with and without divide, runs
+# and the division helper of each on cores with and without divide, builds
+# and installs it as Yocto and Buildroot do (packager_builds.sh), runs
 # the suite again under AddressSanitizer and UndefinedBehaviorSanitizer, and
 # under the latter alone (which keeps the table's static block, where
 # AddressSanitizer needs the heap), fuzzes the tool for a minute
