@@ -27,7 +27,7 @@ out=$(realpath -m "${MACTOSN_TEST_BUILD_DIR:-$top/build-test}/integrations")
 jobs=$(nproc 2>/dev/null || echo 2)
 target_root=/usr/arm-linux-gnueabihf
 recipe=$top/packaging/yocto/mactosn_1.0.0.bb
-br_external=$top/packaging/buildroot
+br_external=$top/packaging/br2-external
 device_flags=$(sed -n 's/^set(CMAKE_CXX_FLAGS_INIT "\(.*\)")$/\1/p' "$top/cmake/arm-linux-gnueabihf.cmake")
 [[ $device_flags == *-march=armv7-a* ]] || { echo "no device flags in cmake/arm-linux-gnueabihf.cmake"; exit 1; }
 
