@@ -74,6 +74,9 @@ REFUSED = [
     ("an empty column after the serial, many rows", rows_from(1, 25).replace(b"\n", b",\n"),
      [(n, "error", "found 3 (the 1 field after the serial is empty") for n in range(1, 21)]
      + [("list", "error", "5 more rows without two fields, not shown")], counted(errors=25)),
+    ("exactly one finding past the cap", rows_from(1, 21).replace(b"\n", b",\n"),
+     [(n, "error", "found 3") for n in range(1, 21)] + [("list", "error", ": 1 more row without two fields, not shown")],
+     counted(errors=21)),
     ("a semicolon export of many rows", rows_from(1, 30).replace(b",", b";"),
      [(n, "error", "separated by semicolons") for n in range(1, 21)]
      + [("list", "error", "10 more rows without two fields, not shown")], counted(errors=30)),
@@ -175,9 +178,10 @@ WARNED = [
     ("soft hyphen in serial", GOOD + "02:5E:A1:00:00:08,BV\u00ad2\n".encode(),
      [(2, "warning", '"BV\\xad2" holds the invisible character U+00AD')]),
     # What spreadsheets made of plausible serials, in a list whose serials hold letters.
-    ("numbers among serials with letters", serials("123", "100000", "45296", "4711001", "-5", "1 234"),
-     [(n, "warning", "is a number, where this list's serials hold letters") for n in lines(0, 6)],
-     counted(kinds="6 numbers where the serials hold letters")),
+    ("numbers among serials with letters", serials("123", "100000", "45296", "4711001", "-5", "1 234", "8.15", "12.10",
+                                                     lettered=20),
+     [(n, "warning", "is a number, where this list's serials hold letters") for n in lines(0, 8, lettered=20)],
+     counted(kinds="8 numbers where the serials hold letters")),
     ("scientific notation, dates, times, truth values", serials("1E+05", "1,00E+05", "01/05/24", "05.01.2024",
                                                                "2024-01-05", "3-Dec", "Dec-03", "12:03", "WAHR"),
      [(n, "warning", "notation") for n in lines(0, 2)] + [(n, "warning", "a date or time") for n in lines(2, 6)]
@@ -218,6 +222,7 @@ TAKEN = [
         [b"BV180100001", b"BR1744073", b"BVX180100001", b"BV2007-00123", b"RMA-000417", b"P00172", b"PROTO017"])),
      7, None),
     ("numeric serials of one length", rows_from(1, 3, "{:010d}"), 3, None),
+    ("numeric serials and one with letters", rows_from(1, 9, "{:010d}") + b"02:5E:A1:00:01:00,BV1\n", 10, None),
     ("re-export of the previous list", b'\xef\xbb\xbf"mac","serial"\r\n"02:5E:A1:00:00:02","BV2"\r\n' + rows_from(1, 1),
      2, "mac,serial", against(b"MAC Address,Serial Number\n" + rows_from(1, 2), compared="0 added, 0 dropped, 0 changed")),
     # The previous list's first row for a MAC wins, and its warnings are not repeated.
