@@ -223,8 +223,10 @@ def check_list(text, report):
             report(line, "warning", REPEATED_ROW, f"the row repeats line {first_line} exactly")
             continue
         if first_line != line:
+            # Both serials, so that a re-sort that changes the answer shows in the text.
             report(line, "warning", REPEATED_MAC,
-                   f"the MAC {mac} repeats line {first_line}; the row of line {first_line} wins")
+                   f"the MAC {mac} repeats line {first_line} with another serial: the tool answers "
+                   f"{shown(first_serial)}, from line {first_line}, never {shown(serial)}")
         if serial in first_line_of_serial:
             report(line, "warning", REPEATED_SERIAL,
                    f"the serial {shown(serial)} repeats line {first_line_of_serial[serial]}")

@@ -168,7 +168,7 @@ REFUSED = [
 
 WARNED = [
     ("repeated MAC", GOOD + b"02:5E:A1:00:00:08,BV2\n02:5E:A1:00:00:04,BV3\n",
-     [(3, "warning", "repeats line 1")]),
+     [(3, "warning", 'repeats line 1 with another serial: the tool answers "BV180100001", from line 1, never "BV3"')]),
     ("repeated serial", GOOD + b"02:5E:A1:00:00:08,BV180100001\n", [(2, "warning", "repeats line 1")]),
     ("spreadsheet formula error", GOOD + b"02:5E:A1:00:00:08,#NAME?\n", [(2, "warning", "#NAME?")]),
     ("lower-case serial", GOOD + b"02:5E:A1:00:00:08,bv2\n", [(2, "warning", "A-Z, 0-9")]),
