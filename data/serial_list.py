@@ -23,6 +23,11 @@ TABLE_MAC = re.compile(r"[0-9A-F]{2}(?::[0-9A-F]{2}){5}")
 # holds at most a stray letter or two between hexadecimal digits and separators.
 WORD = re.compile(r"[A-Za-z]{2,}")
 MAC_LIKE = re.compile(r"[0-9A-Fa-f:.-]{6,}")
+# Such a run inside longer words, as "AC.Add" in R's "MAC.Address", is a
+# column name's; one that stands alone or holds a digit is a MAC, however
+# mistyped ("02:5E:AO:OO:00:04" stands alone nowhere).
+LONE_MAC_LIKE = re.compile(r"(?<![A-Za-z])[0-9A-Fa-f:.-]{6,}(?![A-Za-z])")
+DIGIT = re.compile(r"[0-9]")
 # Column names hold no run of digits that long, and serials do.
 SERIAL_DIGITS = re.compile(r"[0-9]{3}")
 PLAIN_SERIAL = re.compile(r"[A-Z0-9-]+")
@@ -152,7 +157,8 @@ def is_header(fields):
     would be dropped without a word."""
     first = fields[0]
     has_word = any(not set(word) <= set("ABCDEFabcdef") for word in WORD.findall(first))
-    return (has_word and not MAC_LIKE.search(first) and not any(map(SERIAL_DIGITS.search, fields))
+    mac_like = LONE_MAC_LIKE.search(first) or any(map(DIGIT.search, MAC_LIKE.findall(first)))
+    return (has_word and not mac_like and not any(map(SERIAL_DIGITS.search, fields))
             and not any(map(spreadsheet_damage.ERROR_VALUE.fullmatch, fields)))
 
 

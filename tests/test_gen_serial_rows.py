@@ -120,6 +120,8 @@ REFUSED = [
     ("first MAC dotted", b"025E.A100.0004,BV1\n", [(1, "error", "MAC")]),
     ("first MAC spaced", b"02 5E A1 00 00 04,BV1\n", [(1, "error", "MAC")]),
     ("first MAC with a letter O for a zero", b"02:5E:AO:00:00:04,BV1\n", [(1, "error", "MAC")]),
+    ("first MAC with two letter Os", b"02:5E:AO:OO:00:04,BVX\n" + GOOD, [(1, "error", "MAC")]),
+    ("first MAC of letters, one mistyped", b"AB:CD:EF:AB:CD:EO,BVX\n" + GOOD, [(1, "error", "MAC")]),
     # A spreadsheet's error value or a word where the first MAC should be: no header.
     ("first MAC an error value", b"#VALUE!,BV180100001\n" + GOOD, [(1, "error", '"#VALUE!" is not')]),
     ("first MAC an error value, serial one too", b"#VALUE!,#NAME?\n" + GOOD, [(1, "error", '"#VALUE!" is not')]),
@@ -213,6 +215,8 @@ TAKEN = [
     ("header", b"MAC Address,Serial Number\n" + GOOD, 1, "MAC Address,Serial Number"),
     ("header named like a spreadsheet's", b"Column1,Column2\n" + GOOD, 1, "Column1,Column2"),
     ("header in snake case", b"mac_address,serial\n" + GOOD, 1, "mac_address,serial"),
+    ("header as R writes it", b'"MAC.Address","Serial.Number"\n' + GOOD, 1, "MAC.Address,Serial.Number"),
+    ("header with dashes", b"mac-address,serial-number\n" + GOOD, 1, "mac-address,serial-number"),
     ("byte-order mark, no header", b"\xef\xbb\xbf" + GOOD, 1, None),
     ("byte-order mark, CRLF, quotes, blank lines",
      b'\xef\xbb\xbf"MAC","Serial"\r\n\r\n"02:5E:A1:00:00:04","BV1"\r\n02:5E:A1:00:00:08,BV2\r\n\r\n', 2, "MAC,Serial"),
