@@ -134,9 +134,9 @@ def read_rows(text):
 def serial_problem(serial):
     """Why the tool could not store this serial, or None."""
     if serial == "":
-        return "the serial is empty"
+        return f"the serial is empty ({spreadsheet_damage.READ_AS_MISSING})"
     if serial == NOT_FOUND_SENTINEL:
-        return 'the serial "0" would be reported as not found'
+        return f'the serial "0" would be reported as not found ({spreadsheet_damage.READ_AS_ZERO})'
     if serial.startswith(FAILURE_PREFIX):
         return f"the serial {shown(serial)} begins with \"{FAILURE_PREFIX}\" and would read as a failure"
     controls = [c for c in serial if is_control(c)]
@@ -176,10 +176,18 @@ UNUSUAL = ("serial with unusual characters", "serials with unusual characters")
 NO_LAST_LINE_END = ("list without a line end at its end", "lists without a line end at their end")
 
 
-def field_count_problem(fields, separator):
+def field_count_problem(fields, separator, numbered, first):
+    """Why the row has not two fields; `numbered`: the list's first column
+    seems to number its rows, of which this is the `first`."""
     hint = ""
+    macs = sum(len(spreadsheet_damage.ANY_MAC.findall(field)) for field in fields) if len(fields) > 2 else 0
     if separator and len(fields) == 1:
         hint = f" (the list seems separated by {separator}: fields must be separated by commas)"
+    elif macs > 2:
+        hint = f" (the row holds {macs} MACs: {spreadsheet_damage.LINE_ENDS_LOST})"
+    elif numbered and len(fields) == 3 and (spreadsheet_damage.WHOLE_NUMBER.fullmatch(fields[0]) or
+                                            first and not fields[0]):
+        hint = f" ({spreadsheet_damage.INDEX_COLUMN})"
     elif len(fields) > 2 and not any(fields[2:]):
         hint = (f" (the {len(fields) - 2} field{'s' * (len(fields) > 3)} after the serial "
                 f"{'are' if len(fields) > 3 else 'is'} empty: delete the empty columns right of the serial)")
@@ -207,12 +215,15 @@ def check_list(text, report):
     first_row_of_mac = {}
     first_line_of_serial = {}
     header = None
+    numbered = None
     for index, (line, fields) in enumerate(rows_read):
         if index == 0 and is_header(fields):
             header = fields
             continue
         if len(fields) != 2:
-            report(line, "error", NOT_TWO_FIELDS, field_count_problem(fields, separator))
+            if numbered is None:  # only a list with such rows pays for the look
+                numbered = spreadsheet_damage.numbers_rows([fields for _, fields in rows_read])
+            report(line, "error", NOT_TWO_FIELDS, field_count_problem(fields, separator, numbered, index == 0))
             continue
         mac, serial = fields
         if not TABLE_MAC.fullmatch(mac):

@@ -32,6 +32,16 @@ DIGITS = re.compile(r"\d+", re.ASCII)
 LETTER = re.compile(r"[A-Za-z]")
 
 IMPORT_AS_TEXT = "import the column as text"
+# What a data tool (pandas, R, a spreadsheet) makes of a serial it reads as
+# something else, for the refusals that follow from it.
+READ_AS_MISSING = 'a data tool may have read "NA", "N/A", "null", "nan" or "None" as missing and written nothing'
+READ_AS_ZERO = 'a number cell: a data tool that read a serial such as "00" as a number writes 0'
+INDEX_COLUMN = ("the list's first column numbers the rows, as a data tool writes its index or row names: export "
+                "without them")
+LINE_ENDS_LOST = ("the list's line ends were lost, as when a tool that does not take a lone CR for a line end "
+                  "writes the list on one line")
+WHOLE_NUMBER = re.compile(r"[0-9]+")
+ANY_MAC = re.compile(r"[0-9A-Fa-f]{2}(?:[:-][0-9A-Fa-f]{2}){5}")
 
 # (singular, plural) of each kind of warning, as the summary counts them.
 ERROR_VALUE_KIND = ("spreadsheet error value", "spreadsheet error values")
@@ -101,6 +111,15 @@ def damage(serial, shapes, plain, shown):
                                  f"be {shown(meant[1])}): the list was opened in the wrong character set; open it "
                                  f"as UTF-8 and {EXPORT_AS_CSV}")
     return None
+
+
+def numbers_rows(rows):
+    """Whether `rows` (each its fields) hold a first column of row numbers,
+    as pandas' to_csv with its index and R's write.csv with row names write
+    one: in at least half the rows, three fields, the first a whole number,
+    never the same twice."""
+    numbers = [fields[0] for fields in rows if len(fields) == 3 and WHOLE_NUMBER.fullmatch(fields[0])]
+    return bool(numbers) and len(numbers) * 2 >= len(rows) and len(set(numbers)) == len(numbers)
 
 
 def misdecoded(text):

@@ -80,9 +80,16 @@ REFUSED = [
     ("a semicolon export of many rows", rows_from(1, 30).replace(b",", b";"),
      [(n, "error", "separated by semicolons") for n in range(1, 21)]
      + [("list", "error", "10 more rows without two fields, not shown")], counted(errors=30)),
+    # What data tools wrote of a list, each from its defaults.
+    ("index column, as pandas writes it", b",MAC Address,Serial Number\n0," + GOOD + b"1,02:5E:A1:00:00:08,BV2\n",
+     [(n, "error", "found 3 (the list's first column numbers the rows") for n in (1, 2, 3)]),
+    ("row names, as R writes them", b'"","MAC.Address","Serial.Number"\n"1","02:5E:A1:00:00:04","BV1"\n',
+     [(n, "error", "found 3 (the list's first column numbers the rows") for n in (1, 2)]),
+    ("a list on one line", b"MAC Address,Serial Number" + rows_from(1, 57).replace(b"\n", b""),
+     [(1, "error", "found 59 (the row holds 57 MACs: the list's line ends were lost")]),
     ("trailing comma", GOOD + b"02:5E:A1:00:00:08,BV180100002,\n", [(2, "error", "found 3")]),
-    ("empty serial", GOOD + b"02:5E:A1:00:00:08,\n", [(2, "error", "empty")]),
-    ("sentinel serial", GOOD + b"02:5E:A1:00:00:08,0\n", [(2, "error", '"0"')]),
+    ("empty serial", GOOD + b"02:5E:A1:00:00:08,\n", [(2, "error", 'empty (a data tool may have read "NA"')]),
+    ("sentinel serial", GOOD + b"02:5E:A1:00:00:08,0\n", [(2, "error", '"0" would be reported as not found (a number')]),
     ("failure-looking serial", GOOD + b"02:5E:A1:00:00:08,Fail:Mac=1\n", [(2, "error", "Fail:Mac=")]),
     ("tab in serial", GOOD + b"02:5E:A1:00:00:08,BV\t1\n", [(2, "error", "U+0009")]),
     ("line end in quoted serial", GOOD + b'02:5E:A1:00:00:08,"BV\n1"\n', [(2, "error", "U+000A")]),
