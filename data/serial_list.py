@@ -102,7 +102,11 @@ def decode(data):
         text = body.decode("utf-8")
     except UnicodeDecodeError as err:
         bad = len(data) - len(body) + err.start
-        raise ListError(line_at(data, bad), f"not UTF-8: byte 0x{data[bad]:02X} does not begin a valid character") from None
+        line = line_at(data, bad)
+        readings = " or as ".join(f"{name} text, this line as {shown(LINE_END.split(text)[line - 1])}"
+                                  for name, text in spreadsheet_damage.single_byte_readings(body))
+        hint = f"; it reads as {readings}: {spreadsheet_damage.EXPORT_AS_CSV}" if readings else ""
+        raise ListError(line, f"not UTF-8: byte 0x{data[bad]:02X} does not begin a valid character{hint}") from None
     # Python's CSV reader refuses a NUL only before 3.11, and with its own words:
     # every version must say the same.
     nul = data.find(b"\0")

@@ -11,6 +11,7 @@ hints name what a user saved instead of "CSV UTF-8".
 
 import codecs
 import re
+import unicodedata
 
 # Spreadsheets' error values, in English and German, and what a column too
 # narrow for its number shows ("###"), which an export "as shown" writes.
@@ -154,6 +155,33 @@ def not_csv_text(data):
             return (f"not UTF-8 but {encoding} (its byte-order mark begins the file), as \"Unicode text\" "
                     f"saves a list: {EXPORT_AS_CSV}")
     return None
+
+
+# The character sets a list that is not UTF-8 was most likely saved in.
+SINGLE_BYTE = (("cp1252", "Windows-1252"), ("mac_roman", "Mac Roman"))
+NOT_ASCII = re.compile(r"[^\x00-\x7f]")
+CONTROL = re.compile(r"[\x00-\x08\x0b\x0c\x0e-\x1f\x7f]")
+
+
+def single_byte_readings(data):
+    """[(character set, text)] for the one of SINGLE_BYTE that reads `data`
+    most plausibly: a list's characters beyond ASCII are letters of accented
+    serials, as Mac Roman's 0x86 is "Ü" and Windows-1252's a dagger. Both on
+    a tie; none where no reading is mostly letters, or has control
+    characters, as a binary file does."""
+    readings = []
+    for codec, name in SINGLE_BYTE:
+        try:
+            text = data.decode(codec)
+        except UnicodeDecodeError:
+            continue
+        others = NOT_ASCII.findall(text)
+        # Unicode 3.2, as every Python carries it, so that every one decides alike.
+        letters = sum(unicodedata.ucd_3_2_0.category(char)[0] == "L" for char in others)
+        if not CONTROL.search(text) and letters and letters * 2 >= len(others):
+            readings.append((letters, name, text))
+    most = max((letters for letters, _, _ in readings), default=0)
+    return [(name, text) for letters, name, text in readings if letters == most]
 
 
 def wide_encoding(data):

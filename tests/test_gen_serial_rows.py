@@ -111,7 +111,12 @@ REFUSED = [
     ("lone quote", GOOD + b'02:5E:A1:00:00:08,"BV1\n02:5E:A1:00:00:0C,BV2\n', [(2, "error", "unreadable CSV")]),
     ("quote inside a field", GOOD + b'02:5E:A1:00:00:08,"BV"1"\n', [(2, "error", "unreadable CSV")]),
     ("not UTF-8", GOOD + b"\n02:5E:A1:00:00:08,BV\xff1\n", [(3, "error", "0xFF")]),
-    ("Latin-1 export", GOOD + b"02:5E:A1:00:00:08,S\xc9RIE\n", [(2, "error", "not UTF-8")]),
+    ("Windows-1252 export", GOOD + b"02:5E:A1:00:00:08,S\xc9RIE\n",
+     [(2, "error", 'not UTF-8: byte 0xC9 does not begin a valid character; it reads as Windows-1252 text, this line as '
+                   '"02:5E:A1:00:00:08,SÉRIE": export')]),
+    ("Mac Roman export", GOOD + b"02:5E:A1:00:00:08,S\x86RIE\n",
+     [(2, "error", 'byte 0x86 does not begin a valid character; it reads as Mac Roman text, this line as '
+                   '"02:5E:A1:00:00:08,SÜRIE": export')]),
     ("UTF-8 read as Latin-1", GOOD + "02:5E:A1:00:00:08,Ã\x89T\n".encode(),
      [(2, "error", 'U+0089 (it reads as UTF-8 text decoded as Latin-1: "ÉT"')]),
     ("UTF-16 export", "MAC,Serial\r\n".encode("utf-16"), [(1, "error", 'not UTF-8 but UTF-16, little-endian')]),
