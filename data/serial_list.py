@@ -8,6 +8,7 @@ both read lists through read_list, so they agree on every row.
 
 import codecs
 import collections
+import contextlib
 import csv
 import io
 import os
@@ -276,8 +277,7 @@ CheckedList = collections.namedtuple("CheckedList", "data rows header answers er
 
 def read_list(path, report):
     """The list at `path` as the table takes it, and how many errors it has.
-    Every finding goes to `report(path, line, kind, message, faults, what)`,
-    at most SHOWN_PER_KIND of each kind, then one that counts the rest. An
+    Every finding goes to a Reporter's `report`, through Capped. An
     unreadable file raises OSError."""
     with open(path, "rb") as source:
         data = source.read()
@@ -307,15 +307,33 @@ def read_list(path, report):
     return CheckedList(data, rows, header, answers, errors)
 
 
-def say(stream, path, text):
-    """Writes `path` + `text` as a line: the path's own bytes and UTF-8 text,
+def as_line(path, text):
+    """`path` + `text` as a line: the path's own bytes and UTF-8 text,
     whatever the locale or Python version."""
+    # A path within the text is written as its own bytes too.
+    return os.fsencode(path) + text.encode("utf-8", "surrogateescape") + b"\n"
+
+
+def say(stream, path, text):
+    """Writes `path` + `text` as a line (as_line)."""
     if stream is None:  # started with the descriptor closed
         return
     stream.flush()
-    # A path within the text is written as its own bytes too.
-    stream.buffer.write(os.fsencode(path) + text.encode("utf-8", "surrogateescape") + b"\n")
+    stream.buffer.write(as_line(path, text))
     stream.buffer.flush()
+
+
+def write_complete(path, data):
+    """Writes `data` to `path`, which appears only once complete."""
+    temporary = path + ".tmp"
+    try:
+        with open(temporary, "wb") as out:
+            out.write(data)
+        os.replace(temporary, path)
+    except BaseException:
+        with contextlib.suppress(OSError):
+            os.remove(temporary)
+        raise
 
 
 def number_of(count, what):
@@ -324,19 +342,50 @@ def number_of(count, what):
 
 
 class Reporter:
-    """Writes every finding on standard error, as `PATH[:LINE]: KIND:
-    MESSAGE` (no line: one on the whole file), and counts what they stand
-    for: `faults` each, by kind and, for warnings, by what they are."""
+    """Counts every finding, by kind and, for warnings, by what they are;
+    writes it on standard error, as `PATH[:LINE]: KIND: MESSAGE` (no line:
+    one on the whole file), unless it is one past Capped's cap; and keeps
+    it for the report file at `report_path`, if any, which holds them all."""
 
-    def __init__(self):
+    def __init__(self, report_path=None):
         self.counts = {"error": 0, "warning": 0}
         self.warnings = {}
+        self.report_path = report_path
+        self.kept = [] if report_path is not None else None
 
-    def __call__(self, path, line, kind, message, faults=1, what=None):
-        self.counts[kind] += faults
+    def __call__(self, path, line, kind, message, what=None, show=True):
+        self.counts[kind] += 1
         if kind == "warning" and what:
-            self.warnings[what] = self.warnings.get(what, 0) + faults
-        say(sys.stderr, path, ("" if line is None else f":{line}") + f": {kind}: {message}")
+            self.warnings[what] = self.warnings.get(what, 0) + 1
+        text = ("" if line is None else f":{line}") + f": {kind}: {message}"
+        if self.kept is not None:
+            self.kept.append(as_line(path, text))
+        if show:
+            say(sys.stderr, path, text)
+
+    def not_shown(self, path, kind, what, count):
+        """The line that counts the `count` findings of `what` not shown."""
+        where = f"; {self.named()}" if self.named() else ""
+        say(sys.stderr, path, f": {kind}: {count} more {what[count != 1]}, not shown{where}")
+
+    def named(self):
+        """The words for a closing line that name the report file, or none."""
+        return f"every message is in {self.report_path}" if self.report_path is not None else ""
+
+    def write_report(self, path, closing):
+        """Writes the report file, if any: every finding, then `path` +
+        `closing`, the run's last line. False, with an error counted and
+        said, if it cannot be written."""
+        if self.report_path is None:
+            return True
+        try:
+            write_complete(self.report_path, b"".join(self.kept) + as_line(path, closing))
+        except OSError as err:
+            self.counts["error"] += 1
+            say(sys.stderr, self.report_path, f": error: cannot write the report: {err.strerror or err}")
+            self.report_path = None  # so that the closing line names none
+            return False
+        return True
 
 
 def summary(checked, digest, reporter, compared):
@@ -348,14 +397,15 @@ def summary(checked, digest, reporter, compared):
     kinds = ", ".join(number_of(count, what) for what, count in reporter.warnings.items())
     kinds = f" ({kinds})" if kinds else ""
     against = f"{compared}, " if compared else ""
+    named = f"{reporter.named()}, " if reporter.named() else ""
     return (f"{len(checked.rows)} rows taken{header}, {warnings} warning{'s' * (warnings != 1)}{kinds}, {against}"
-            f"sha256={digest}")
+            f"{named}sha256={digest}")
 
 
 class Capped:
-    """Reports the first SHOWN_PER_KIND findings of one kind at `path`, then
-    one line that counts the rest, so that a cut list stays readable. `what`
-    is the kind of finding, as (singular, plural)."""
+    """Reports every finding of one kind at `path` to a Reporter, and shows
+    the first SHOWN_PER_KIND, then one line that counts the rest, so that a
+    cut list stays readable. `what` is the kind, as (singular, plural)."""
 
     def __init__(self, report, path, kind, what):
         self.report, self.path, self.kind, self.what = report, path, kind, what
@@ -363,10 +413,9 @@ class Capped:
 
     def __call__(self, line, message):
         self.count += 1
-        if self.count <= SHOWN_PER_KIND:
-            self.report(self.path, line, self.kind, message, what=self.what)
+        self.report(self.path, line, self.kind, message, self.what, self.count <= SHOWN_PER_KIND)
 
     def close(self):
         rest = self.count - SHOWN_PER_KIND
         if rest > 0:
-            self.report(self.path, None, self.kind, f"{rest} more {self.what[rest != 1]}, not shown", rest, self.what)
+            self.report.not_shown(self.path, self.kind, self.what, rest)

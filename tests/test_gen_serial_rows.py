@@ -9,6 +9,7 @@ Usage: test_gen_serial_rows.py GENERATOR
 import codecs
 import hashlib
 import os
+import re
 import resource
 import subprocess
 import sys
@@ -149,6 +150,8 @@ REFUSED = [
     ("no output folder", GOOD, [("table", "error", "cannot write the table: No such file")], "no output folder"),
     ("a folder where the table goes", GOOD, [("table", "error", "cannot remove the old table")], "output is a folder"),
     ("disk full while writing", GOOD, [("table", "error", "cannot write the table: File too large")], "disk full"),
+    ("no report without its table", GOOD, [("report", "error", "cannot write the report: No such file")],
+     "no report folder"),
     ("list cut short of the previous one", rows_from(1, 3),
      [(("previous", n), "error", f"drops the MAC 02:5E:A1:00:00:{n:02X}") for n in range(4, 24)]
      + [("previous", "error", "2 more dropped MACs")],
@@ -256,13 +259,15 @@ class Generator(unittest.TestCase):
     def run_generator(self, data, stale=False, name=b"list.csv", setup=None):
         """The run's result, the paths as messages spell them, and the table
         written (None if none). File names are bytes: any locale can write them.
-        With a previous list, the comparison's command line must agree."""
+        With a previous list, the comparison's command line must agree. The
+        report must hold every message, none capped, then the closing line."""
         folder = tempfile.TemporaryDirectory()
         self.addCleanup(folder.cleanup)
         folder = os.fsencode(folder.name)
         source = os.path.join(folder, name)
         output = os.path.join(folder, b"missing" if setup == "no output folder" else b"", b"serial_rows.inc")
-        files = {"list": source, "table": output}
+        files = {"list": source, "table": output,
+                 "report": os.path.join(folder, b"missing" if setup == "no report folder" else b"", b"report.txt")}
         if setup == "list is a folder":
             os.mkdir(source)
         else:
@@ -281,15 +286,23 @@ class Generator(unittest.TestCase):
             with open(files[key], "wb") as out:
                 out.write(setup[key])
             options += [b"--" + key.encode(), files[key]]
-        limit = (lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (200, 200))) if setup == "disk full" else None
+        # Room for the report, not for the table.
+        limit = (lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (800, 800))) if setup == "disk full" else None
         python = [os.fsencode(sys.executable)] + PYTHON_FLAGS
-        result = subprocess.run(python + [os.fsencode(GENERATOR), source, output] + options,
+        if stale and setup != "no report folder":
+            with open(files["report"], "w") as out:
+                out.write("stale")
+        result = subprocess.run(python + [os.fsencode(GENERATOR), source, output, b"--report", files["report"]] + options,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60, preexec_fn=limit)
+        report = self.check_report(result, files["report"], source) if setup != "no report folder" else None
         if options:
             comparer = os.path.join(os.path.dirname(os.fsencode(GENERATOR)), b"compare_serial_lists.py")
-            review = subprocess.run(python + [comparer, files["previous"], source] + options[2:],
+            reviewed = os.path.join(folder, b"review.txt")
+            review = subprocess.run(python + [comparer, files["previous"], source, b"--report", reviewed] + options[2:],
                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
-            self.assertEqual((review.returncode, messages(review.stderr)), (result.returncode, messages(result.stderr)))
+            self.assertEqual((review.returncode, messages(review.stderr.replace(reviewed, files["report"]))),
+                             (result.returncode, messages(result.stderr)))
+            self.assertEqual(self.check_report(review, reviewed, source)[:-1], report[:-1])
         rows = None
         if os.path.isfile(output):
             with open(output, "rb") as inc:
@@ -297,6 +310,28 @@ class Generator(unittest.TestCase):
         self.assertEqual([f for f in os.listdir(folder) if f.endswith(b".tmp")], [], "a partial table was left")
         paths = {key: path.decode("utf-8", "surrogateescape") for key, path in files.items()}
         return result, paths, rows
+
+    def check_report(self, result, path, source):
+        """The report's lines: every message shown, and those that a "not
+        shown" line counts, in order, then the closing line, as shown. The
+        list's path, which may hold a line end, is read as LIST."""
+        with open(path, "rb") as report:
+            report = report.read().replace(source, b"LIST").decode("utf-8", "surrogateescape").splitlines()
+        closing = (result.stdout or result.stderr).replace(source, b"LIST").decode("utf-8", "surrogateescape")
+        self.assertEqual(report[-1:], closing.splitlines()[-1:])
+        self.assertEqual(messages("\n".join(report[:-1]).encode("utf-8", "surrogateescape")), report[:-1])
+        shown, more = [], 0
+        for message in messages(result.stderr.replace(source, b"LIST")):
+            counted = re.search(r": (?:error|warning): (\d+) more .*, not shown; every message is in (.*)$", message)
+            if counted:
+                self.assertEqual(counted.group(2), path.decode("utf-8", "surrogateescape"), message)
+                more += int(counted.group(1))
+            else:
+                shown.append(message)
+        self.assertEqual(len(report) - 1, len(shown) + more, "the report holds other messages than the screen counts")
+        kept = iter(report)
+        self.assertTrue(all(message in kept for message in shown), "a message shown is not in the report, in order")
+        return report
 
     def assert_messages(self, result, paths, expected):
         found = messages(result.stderr)
@@ -321,7 +356,8 @@ class Generator(unittest.TestCase):
                     compared = (setup or {}).get("compared")
                     compared = f"; against {paths['previous']}: {compared}" if compared else ""
                     self.assertTrue(result.stderr.endswith(f": {errors} error{'s' * (errors != 1)}{compared}; no table "
-                                                           "written\n".encode()), result.stderr)
+                                                           f"written; every message is in {paths['report']}\n".encode()),
+                                    result.stderr)
 
     def test_warned(self):
         for name, data, expected, *setup in WARNED:
@@ -335,7 +371,8 @@ class Generator(unittest.TestCase):
                 if "kinds" in setup:
                     self.assertIn(f" warnings ({setup['kinds']}), ".encode(), result.stdout)
                 if "compared" in setup:
-                    self.assertIn(f"{setup['compared']}, sha256=".encode(), result.stdout)
+                    self.assertIn(f"{setup['compared']}, every message is in {paths['report']}, sha256=".encode(),
+                                  result.stdout)
 
     def test_taken(self):
         for name, data, count, header, *setup in TAKEN:
@@ -346,8 +383,8 @@ class Generator(unittest.TestCase):
                 self.assertEqual(result.stderr, b"")
                 compared = f"against {paths['previous']}: {setup['compared']}, " if setup else ""
                 header = f', header "{header}" skipped' if header else ""
-                summary = (f"{paths['list']}: {count} rows taken{header}, 0 warnings, "
-                           f"{compared}sha256={hashlib.sha256(data).hexdigest()}\n")
+                summary = (f"{paths['list']}: {count} rows taken{header}, 0 warnings, {compared}"
+                           f"every message is in {paths['report']}, sha256={hashlib.sha256(data).hexdigest()}\n")
                 self.assertEqual(result.stdout.decode("utf-8", "surrogateescape"), summary)
                 self.assertEqual(rows.count(b'    {"02:5E:A1:'), count)
                 if setup:
