@@ -181,6 +181,9 @@ REFUSED = [
     # Compared all the same, its first row would be a changed serial.
     ("previous list refused", GOOD, [(("previous", 2), "error", "empty")],
      against(rows_from(4, 4) + b"02:5E:A1:00:00:08,\n")),
+    ("previous list refused many times", GOOD, [(("previous", n), "error", "empty") for n in range(1, 21)]
+     + [("previous", "error", "1 more row whose serial the tool cannot store, not shown")],
+     against(rows_from(1, 21, ""), errors=21)),
 ]
 
 WARNED = [
@@ -247,6 +250,8 @@ TAKEN = [
     # The previous list's first row for a MAC wins, and its warnings are not repeated.
     ("rows added only", rows_from(1, 3), 3, None,
      against(rows_from(1, 2) + rows_from(1, 1, "BX{}"), compared="1 added, 0 dropped, 0 changed")),
+    ("previous list with more warnings than are shown", GOOD, 1, None,
+     against(GOOD * 22, compared="0 added, 0 dropped, 0 changed")),
 ]
 
 
