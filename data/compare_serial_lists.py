@@ -19,7 +19,8 @@ import argparse
 import hashlib
 import sys
 
-from serial_list import LINE_END, TABLE_MAC, Capped, ListError, Reporter, decode, read_list, say, shown, summary
+from serial_list import (LINE_END, TABLE_MAC, Capped, ListError, Reporter, decode, read_list, refuse_report_over, say,
+                         shown, summary)
 
 
 class ErrorsOnly:
@@ -139,7 +140,10 @@ def parse_arguments(argv):
                         help="MACs whose drop or change is intended, one a line")
     parser.add_argument("--report", metavar="REPORT.txt",
                         help="where to write every message, none left out, and the closing line")
-    return parser.parse_args(argv)
+    args = parser.parse_args(argv)
+    refuse_report_over(parser, args.report, {"PREVIOUS.csv": args.previous, "NEW.csv": args.new,
+                                             "--allowed": args.allowed})
+    return args
 
 
 def main(argv):

@@ -17,7 +17,7 @@ import os
 import sys
 
 import compare_serial_lists
-from serial_list import Reporter, read_list, say, summary, write_complete
+from serial_list import Reporter, read_list, refuse_report_over, say, summary, write_complete
 
 
 def c_literal(text):
@@ -92,6 +92,8 @@ def parse_arguments(argv):
     args = parser.parse_args(argv)
     if args.allowed is not None and args.previous is None:
         parser.error("--allowed needs --previous")
+    refuse_report_over(parser, args.report, {"LIST.csv": args.list, "OUTPUT.inc": args.output,
+                                             "--previous": args.previous, "--allowed": args.allowed})
     return args
 
 

@@ -336,6 +336,18 @@ def write_complete(path, data):
         raise
 
 
+def refuse_report_over(parser, report, files):
+    """A usage error where `report` names one of `files`, {option: path}:
+    writing it would destroy that file."""
+    for option, path in files.items():
+        try:
+            same = report is not None and path is not None and os.path.samefile(report, path)
+        except OSError:  # either is missing, so they are not one file
+            same = False
+        if same:
+            parser.error(f"--report names the same file as {option}")
+
+
 def number_of(count, what):
     """`count` findings of the kind `what`, (singular, plural), in words."""
     return f"{count} {what[count != 1]}"

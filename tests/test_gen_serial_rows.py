@@ -428,6 +428,8 @@ class Generator(unittest.TestCase):
                 (GENERATOR, ["list.csv"], 2, "the following arguments are required"),
                 (GENERATOR, ["list.csv", "rows.inc", "--prev", "list.csv"], 2, "unrecognized arguments"),
                 (comparer, ["list.csv", "list.csv", "list.csv"], 2, "unrecognized arguments"),
+                (GENERATOR, ["list.csv", "rows.inc", "--report", "./list.csv"], 2, "same file as LIST.csv"),
+                (comparer, ["--report", "list.csv", "--", "--previous", "list.csv"], 2, "same file as NEW.csv"),
                 (GENERATOR, ["--", "--previous", "rows.inc"], 0, "--previous: 1 rows taken"),
                 (comparer, ["--allowed", os.devnull, "--", "--previous", "list.csv"], 0, "0 added, 0 dropped")]:
             with self.subTest(args=args):
