@@ -26,10 +26,12 @@ endfunction()
 
 # mactosn_serial_rows(NAME LIST [PREVIOUS LIST [ALLOWED FILE]]): checks LIST
 # and generates its rows into the build folder, behind the custom target
-# mactosn_rows_NAME (properties ROWS_DIR, ROWS_FILE). A refused list fails
-# the build with the generator's FILE:LINE messages, and so does, given a
-# PREVIOUS list, a MAC of it that LIST drops or changes unless the ALLOWED
-# file names it. An empty PREVIOUS or ALLOWED is none.
+# mactosn_rows_NAME (properties ROWS_DIR, ROWS_FILE, REPORT_FILE). A refused
+# list fails the build with the generator's FILE:LINE messages, and so does,
+# given a PREVIOUS list, a MAC of it that LIST drops or changes unless the
+# ALLOWED file names it. An empty PREVIOUS or ALLOWED is none. The build
+# shows 20 messages of each kind; the report beside the rows holds them all,
+# whatever the verdict.
 #
 # The rows follow the bytes of these files and of MACTOSN_LIST_TOOLING, not
 # their times: every build hashes them (mactosn_rows_NAME_inputs), and the
@@ -39,6 +41,7 @@ function(mactosn_serial_rows name list)
   get_filename_component(list "${list}" ABSOLUTE)
   set(dir "${CMAKE_CURRENT_BINARY_DIR}/serial_rows_${name}")
   set(rows "${dir}/serial_rows.inc")
+  set(report "${dir}/list_report.txt")
   set(stamp "${dir}/inputs.sha256")
   # A path is never made a list item: an unmatched "[" in it would swallow
   # the items after it. Each stays a variable of its own, and one quoted
@@ -91,15 +94,16 @@ function(mactosn_serial_rows name list)
     OUTPUT "${rows}"
     COMMAND "${CMAKE_COMMAND}" -E remove -f "${rows}"
     COMMAND "${CMAKE_COMMAND}" -E make_directory "${dir}"
-    COMMAND "${Python3_EXECUTABLE}" -B "${MACTOSN_ROWS_GENERATOR}"
+    COMMAND "${Python3_EXECUTABLE}" -B "${MACTOSN_ROWS_GENERATOR}" --report "${report}"
             "${previous_option}" "${previous}" "${allowed_option}" "${allowed}" -- "${list}" "${rows}"
     MAIN_DEPENDENCY "${stamp}"
+    BYPRODUCTS "${report}"
     COMMENT "${comment}"
     COMMAND_EXPAND_LISTS
     VERBATIM)
   add_custom_target(mactosn_rows_${name} DEPENDS "${rows}")
   add_dependencies(mactosn_rows_${name} mactosn_rows_${name}_inputs)
-  set_target_properties(mactosn_rows_${name} PROPERTIES ROWS_DIR "${dir}" ROWS_FILE "${rows}")
+  set_target_properties(mactosn_rows_${name} PROPERTIES ROWS_DIR "${dir}" ROWS_FILE "${rows}" REPORT_FILE "${report}")
 endfunction()
 
 # mactosn_use_rows(TARGET NAME): compiles TARGET, whose source is or includes

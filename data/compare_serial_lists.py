@@ -19,7 +19,24 @@ import argparse
 import hashlib
 import sys
 
-from serial_list import LINE_END, TABLE_MAC, Capped, ListError, Reporter, decode, read_list, say, shown, summary
+from serial_list import (LINE_END, TABLE_MAC, Capped, ListError, Reporter, decode, read_list, refuse_report_over, say,
+                         shown, summary)
+
+
+class ErrorsOnly:
+    """Passes a previous list's errors on to `report`: its warnings were the
+    last release's to heed."""
+
+    def __init__(self, report):
+        self.report = report
+
+    def __call__(self, path, line, kind, message, what=None, show=True):
+        if kind == "error":
+            self.report(path, line, kind, message, what, show)
+
+    def not_shown(self, path, kind, what, count):
+        if kind == "error":
+            self.report.not_shown(path, kind, what, count)
 
 
 def read_allowed(path, report):
@@ -98,16 +115,11 @@ def compare(previous_path, previous, new_path, new, allowed_path, allowed, repor
 def against_previous(new_path, new, previous_path, allowed_path, report):
     """Checks the previous list and the allowance file (if any), then compares
     the new list's answers `new` with the previous list's, unless either list
-    was refused (`new` is None). `report(path, line, kind, message[, faults])`
-    receives every message. Returns the comparison's words for the summary
-    line, or None when nothing was compared."""
-
-    def report_previous(path, line, kind, message, faults=1, what=None):
-        if kind == "error":
-            report(path, line, kind, message, faults, what)
-
+    was refused (`new` is None). `report`, a Reporter, receives every
+    message. Returns the comparison's words for the summary line, or None
+    when nothing was compared."""
     try:
-        previous = read_list(previous_path, report_previous)
+        previous = read_list(previous_path, ErrorsOnly(report))
     except OSError as err:
         report(previous_path, None, "error", f"{err.strerror or err}")
         previous = None
@@ -126,13 +138,18 @@ def parse_arguments(argv):
     parser.add_argument("new", metavar="NEW.csv", help="the list to check")
     parser.add_argument("--allowed", metavar="ALLOWED.txt",
                         help="MACs whose drop or change is intended, one a line")
-    return parser.parse_args(argv)
+    parser.add_argument("--report", metavar="REPORT.txt",
+                        help="where to write every message, none left out, and the closing line")
+    args = parser.parse_args(argv)
+    refuse_report_over(parser, args.report, {"PREVIOUS.csv": args.previous, "NEW.csv": args.new,
+                                             "--allowed": args.allowed})
+    return args
 
 
 def main(argv):
     args = parse_arguments(argv[1:])
     previous_path, new_path = args.previous, args.new
-    report = Reporter()
+    report = Reporter(args.report)
     try:
         new = read_list(new_path, report)
     except OSError as err:
@@ -140,12 +157,19 @@ def main(argv):
         new = None
     compared = against_previous(new_path, new.answers if new and not new.errors else None, previous_path,
                                 args.allowed, report)
-    errors = report.counts["error"]
-    if errors:
-        say(sys.stderr, new_path, f": {errors} error{'s' * (errors != 1)}" + (f"; {compared}" if compared else ""))
-        return 1
-    say(sys.stdout, new_path, ": " + summary(new, hashlib.sha256(new.data).hexdigest(), report, compared))
-    return 0
+
+    def closing():
+        errors = report.counts["error"]
+        if errors:
+            named = f"; {report.named()}" if report.named() else ""
+            return sys.stderr, f": {errors} error{'s' * (errors != 1)}" + (f"; {compared}" if compared else "") + named
+        return sys.stdout, ": " + summary(new, hashlib.sha256(new.data).hexdigest(), report, compared)
+
+    # A report that cannot be written is an error more, which the closing line then counts.
+    report.write_report(new_path, closing()[1])
+    stream, text = closing()
+    say(stream, new_path, text)
+    return 1 if report.counts["error"] else 0
 
 
 if __name__ == "__main__":

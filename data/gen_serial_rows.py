@@ -6,7 +6,8 @@ states; with --previous it is also compared with the last release's list
 by compare_serial_lists.py. A refused list fails the run with its
 `FILE:LINE: error: ...` messages and leaves no output behind; an accepted
 one is written only once complete, and the summary line ends with the
-list's SHA-256.
+list's SHA-256. With --report, every message, none capped, and the closing
+line also go to that file, whatever the verdict.
 """
 
 import argparse
@@ -16,7 +17,7 @@ import os
 import sys
 
 import compare_serial_lists
-from serial_list import Reporter, read_list, say, summary
+from serial_list import Reporter, read_list, refuse_report_over, say, summary, write_complete
 
 
 def c_literal(text):
@@ -75,19 +76,6 @@ def remove_if_present(path):
         pass
 
 
-def write_table(path, text):
-    """Writes `text` to `path`, which appears only once complete."""
-    temporary = path + ".tmp"
-    try:
-        with open(temporary, "w", encoding="ascii", newline="\n") as out:
-            out.write(text)
-        os.replace(temporary, path)
-    except BaseException:
-        with contextlib.suppress(OSError):
-            os.remove(temporary)
-        raise
-
-
 def parse_arguments(argv):
     parser = argparse.ArgumentParser(
         prog="gen_serial_rows.py", allow_abbrev=False,
@@ -98,46 +86,62 @@ def parse_arguments(argv):
                         help="the list the last release was built from: a MAC it drops or changes is an error")
     parser.add_argument("--allowed", metavar="ALLOWED.txt",
                         help="MACs whose drop or change against PREVIOUS.csv is intended, one a line")
+    parser.add_argument("--report", metavar="REPORT.txt",
+                        help="where to write every message, none left out, and the closing line, whatever the "
+                             "verdict")
     args = parser.parse_args(argv)
     if args.allowed is not None and args.previous is None:
         parser.error("--allowed needs --previous")
+    refuse_report_over(parser, args.report, {"LIST.csv": args.list, "OUTPUT.inc": args.output,
+                                             "--previous": args.previous, "--allowed": args.allowed})
     return args
 
 
 def main(argv):
     args = parse_arguments(argv[1:])
     list_path, output_path = args.list, args.output
-    report = Reporter()
+    report = Reporter(args.report)
+    checked = compared = None
 
-    # A stale table must not outlive a list that was refused.
-    try:
-        remove_if_present(output_path)
-    except OSError as err:
-        say(sys.stderr, output_path, f": error: cannot remove the old table: {err.strerror or err}")
-        return 1
-    try:
-        checked = read_list(list_path, report)
-    except OSError as err:
-        say(sys.stderr, list_path, f": error: {err.strerror or err}")
-        return 1
-    compared = None
-    if args.previous is not None:
+    # A stale table must not outlive a list that was refused, nor a stale
+    # report the run it tells of.
+    for path, what in ((output_path, "table"), (args.report, "report")):
+        try:
+            if path is not None:
+                remove_if_present(path)
+        except OSError as err:
+            report(path, None, "error", f"cannot remove the old {what}: {err.strerror or err}")
+    if not report.counts["error"]:
+        try:
+            checked = read_list(list_path, report)
+        except OSError as err:
+            report(list_path, None, "error", f"{err.strerror or err}")
+    if checked and args.previous is not None:
         compared = compare_serial_lists.against_previous(
             list_path, None if checked.errors else checked.answers, args.previous, args.allowed, report)
-    errors = report.counts["error"]
-    if errors:
-        against = f"; {compared}" if compared else ""
-        say(sys.stderr, list_path, f": {errors} error{'s' * (errors != 1)}{against}; no table written")
-        return 1
+    if not report.counts["error"]:
+        digest = hashlib.sha256(checked.data).hexdigest()
+        try:
+            write_complete(output_path, render(checked.rows, os.path.basename(list_path), digest).encode("ascii"))
+        except OSError as err:
+            report(output_path, None, "error", f"cannot write the table: {err.strerror or err}")
 
-    digest = hashlib.sha256(checked.data).hexdigest()
-    try:
-        write_table(output_path, render(checked.rows, os.path.basename(list_path), digest))
-    except OSError as err:
-        say(sys.stderr, output_path, f": error: cannot write the table: {err.strerror or err}")
-        return 1
-    say(sys.stdout, list_path, ": " + summary(checked, digest, report, compared))
-    return 0
+    def closing():
+        errors = report.counts["error"]
+        if errors:
+            against = f"; {compared}" if compared else ""
+            named = f"; {report.named()}" if report.named() else ""
+            return sys.stderr, f": {errors} error{'s' * (errors != 1)}{against}; no table written{named}"
+        return sys.stdout, ": " + summary(checked, digest, report, compared)
+
+    # The report goes before the closing line that names it; one that cannot
+    # be written is an error more, and the table it tells of goes.
+    if not report.write_report(list_path, closing()[1]):
+        with contextlib.suppress(OSError):
+            remove_if_present(output_path)
+    stream, text = closing()
+    say(stream, list_path, text)
+    return 1 if report.counts["error"] else 0
 
 
 if __name__ == "__main__":

@@ -8,6 +8,7 @@ both read lists through read_list, so they agree on every row.
 
 import codecs
 import collections
+import contextlib
 import csv
 import io
 import os
@@ -23,6 +24,11 @@ TABLE_MAC = re.compile(r"[0-9A-F]{2}(?::[0-9A-F]{2}){5}")
 # holds at most a stray letter or two between hexadecimal digits and separators.
 WORD = re.compile(r"[A-Za-z]{2,}")
 MAC_LIKE = re.compile(r"[0-9A-Fa-f:.-]{6,}")
+# Such a run inside longer words, as "AC.Add" in R's "MAC.Address", is a
+# column name's; one that stands alone or holds a digit is a MAC, however
+# mistyped ("02:5E:AO:OO:00:04" stands alone nowhere).
+LONE_MAC_LIKE = re.compile(r"(?<![A-Za-z])[0-9A-Fa-f:.-]{6,}(?![A-Za-z])")
+DIGIT = re.compile(r"[0-9]")
 # Column names hold no run of digits that long, and serials do.
 SERIAL_DIGITS = re.compile(r"[0-9]{3}")
 PLAIN_SERIAL = re.compile(r"[A-Z0-9-]+")
@@ -97,7 +103,11 @@ def decode(data):
         text = body.decode("utf-8")
     except UnicodeDecodeError as err:
         bad = len(data) - len(body) + err.start
-        raise ListError(line_at(data, bad), f"not UTF-8: byte 0x{data[bad]:02X} does not begin a valid character") from None
+        line = line_at(data, bad)
+        readings = " or as ".join(f"{name} text, this line as {shown(LINE_END.split(text)[line - 1])}"
+                                  for name, text in spreadsheet_damage.single_byte_readings(body))
+        hint = f"; it reads as {readings}: {spreadsheet_damage.EXPORT_AS_CSV}" if readings else ""
+        raise ListError(line, f"not UTF-8: byte 0x{data[bad]:02X} does not begin a valid character{hint}") from None
     # Python's CSV reader refuses a NUL only before 3.11, and with its own words:
     # every version must say the same.
     nul = data.find(b"\0")
@@ -129,9 +139,9 @@ def read_rows(text):
 def serial_problem(serial):
     """Why the tool could not store this serial, or None."""
     if serial == "":
-        return "the serial is empty"
+        return f"the serial is empty ({spreadsheet_damage.READ_AS_MISSING})"
     if serial == NOT_FOUND_SENTINEL:
-        return 'the serial "0" would be reported as not found'
+        return f'the serial "0" would be reported as not found ({spreadsheet_damage.READ_AS_ZERO})'
     if serial.startswith(FAILURE_PREFIX):
         return f"the serial {shown(serial)} begins with \"{FAILURE_PREFIX}\" and would read as a failure"
     controls = [c for c in serial if is_control(c)]
@@ -152,7 +162,8 @@ def is_header(fields):
     would be dropped without a word."""
     first = fields[0]
     has_word = any(not set(word) <= set("ABCDEFabcdef") for word in WORD.findall(first))
-    return (has_word and not MAC_LIKE.search(first) and not any(map(SERIAL_DIGITS.search, fields))
+    mac_like = LONE_MAC_LIKE.search(first) or any(map(DIGIT.search, MAC_LIKE.findall(first)))
+    return (has_word and not mac_like and not any(map(SERIAL_DIGITS.search, fields))
             and not any(map(spreadsheet_damage.ERROR_VALUE.fullmatch, fields)))
 
 
@@ -170,10 +181,18 @@ UNUSUAL = ("serial with unusual characters", "serials with unusual characters")
 NO_LAST_LINE_END = ("list without a line end at its end", "lists without a line end at their end")
 
 
-def field_count_problem(fields, separator):
+def field_count_problem(fields, separator, numbered, first):
+    """Why the row has not two fields; `numbered`: the list's first column
+    seems to number its rows, of which this is the `first`."""
     hint = ""
+    macs = sum(len(spreadsheet_damage.ANY_MAC.findall(field)) for field in fields) if len(fields) > 2 else 0
     if separator and len(fields) == 1:
         hint = f" (the list seems separated by {separator}: fields must be separated by commas)"
+    elif macs > 2:
+        hint = f" (the row holds {macs} MACs: {spreadsheet_damage.LINE_ENDS_LOST})"
+    elif numbered and len(fields) == 3 and (spreadsheet_damage.WHOLE_NUMBER.fullmatch(fields[0]) or
+                                            first and not fields[0]):
+        hint = f" ({spreadsheet_damage.INDEX_COLUMN})"
     elif len(fields) > 2 and not any(fields[2:]):
         hint = (f" (the {len(fields) - 2} field{'s' * (len(fields) > 3)} after the serial "
                 f"{'are' if len(fields) > 3 else 'is'} empty: delete the empty columns right of the serial)")
@@ -201,12 +220,15 @@ def check_list(text, report):
     first_row_of_mac = {}
     first_line_of_serial = {}
     header = None
+    numbered = None
     for index, (line, fields) in enumerate(rows_read):
         if index == 0 and is_header(fields):
             header = fields
             continue
         if len(fields) != 2:
-            report(line, "error", NOT_TWO_FIELDS, field_count_problem(fields, separator))
+            if numbered is None:  # only a list with such rows pays for the look
+                numbered = spreadsheet_damage.numbers_rows([fields for _, fields in rows_read])
+            report(line, "error", NOT_TWO_FIELDS, field_count_problem(fields, separator, numbered, index == 0))
             continue
         mac, serial = fields
         if not TABLE_MAC.fullmatch(mac):
@@ -223,8 +245,10 @@ def check_list(text, report):
             report(line, "warning", REPEATED_ROW, f"the row repeats line {first_line} exactly")
             continue
         if first_line != line:
+            # Both serials, so that a re-sort that changes the answer shows in the text.
             report(line, "warning", REPEATED_MAC,
-                   f"the MAC {mac} repeats line {first_line}; the row of line {first_line} wins")
+                   f"the MAC {mac} repeats line {first_line} with another serial: the tool answers "
+                   f"{shown(first_serial)}, from line {first_line}, never {shown(serial)}")
         if serial in first_line_of_serial:
             report(line, "warning", REPEATED_SERIAL,
                    f"the serial {shown(serial)} repeats line {first_line_of_serial[serial]}")
@@ -253,8 +277,7 @@ CheckedList = collections.namedtuple("CheckedList", "data rows header answers er
 
 def read_list(path, report):
     """The list at `path` as the table takes it, and how many errors it has.
-    Every finding goes to `report(path, line, kind, message, faults, what)`,
-    at most SHOWN_PER_KIND of each kind, then one that counts the rest. An
+    Every finding goes to a Reporter's `report`, through Capped. An
     unreadable file raises OSError."""
     with open(path, "rb") as source:
         data = source.read()
@@ -284,15 +307,45 @@ def read_list(path, report):
     return CheckedList(data, rows, header, answers, errors)
 
 
-def say(stream, path, text):
-    """Writes `path` + `text` as a line: the path's own bytes and UTF-8 text,
+def as_line(path, text):
+    """`path` + `text` as a line: the path's own bytes and UTF-8 text,
     whatever the locale or Python version."""
+    # A path within the text is written as its own bytes too.
+    return os.fsencode(path) + text.encode("utf-8", "surrogateescape") + b"\n"
+
+
+def say(stream, path, text):
+    """Writes `path` + `text` as a line (as_line)."""
     if stream is None:  # started with the descriptor closed
         return
     stream.flush()
-    # A path within the text is written as its own bytes too.
-    stream.buffer.write(os.fsencode(path) + text.encode("utf-8", "surrogateescape") + b"\n")
+    stream.buffer.write(as_line(path, text))
     stream.buffer.flush()
+
+
+def write_complete(path, data):
+    """Writes `data` to `path`, which appears only once complete."""
+    temporary = path + ".tmp"
+    try:
+        with open(temporary, "wb") as out:
+            out.write(data)
+        os.replace(temporary, path)
+    except BaseException:
+        with contextlib.suppress(OSError):
+            os.remove(temporary)
+        raise
+
+
+def refuse_report_over(parser, report, files):
+    """A usage error where `report` names one of `files`, {option: path}:
+    writing it would destroy that file."""
+    for option, path in files.items():
+        try:
+            same = report is not None and path is not None and os.path.samefile(report, path)
+        except OSError:  # either is missing, so they are not one file
+            same = False
+        if same:
+            parser.error(f"--report names the same file as {option}")
 
 
 def number_of(count, what):
@@ -301,19 +354,50 @@ def number_of(count, what):
 
 
 class Reporter:
-    """Writes every finding on standard error, as `PATH[:LINE]: KIND:
-    MESSAGE` (no line: one on the whole file), and counts what they stand
-    for: `faults` each, by kind and, for warnings, by what they are."""
+    """Counts every finding, by kind and, for warnings, by what they are;
+    writes it on standard error, as `PATH[:LINE]: KIND: MESSAGE` (no line:
+    one on the whole file), unless it is one past Capped's cap; and keeps
+    it for the report file at `report_path`, if any, which holds them all."""
 
-    def __init__(self):
+    def __init__(self, report_path=None):
         self.counts = {"error": 0, "warning": 0}
         self.warnings = {}
+        self.report_path = report_path
+        self.kept = [] if report_path is not None else None
 
-    def __call__(self, path, line, kind, message, faults=1, what=None):
-        self.counts[kind] += faults
+    def __call__(self, path, line, kind, message, what=None, show=True):
+        self.counts[kind] += 1
         if kind == "warning" and what:
-            self.warnings[what] = self.warnings.get(what, 0) + faults
-        say(sys.stderr, path, ("" if line is None else f":{line}") + f": {kind}: {message}")
+            self.warnings[what] = self.warnings.get(what, 0) + 1
+        text = ("" if line is None else f":{line}") + f": {kind}: {message}"
+        if self.kept is not None:
+            self.kept.append(as_line(path, text))
+        if show:
+            say(sys.stderr, path, text)
+
+    def not_shown(self, path, kind, what, count):
+        """The line that counts the `count` findings of `what` not shown."""
+        where = f"; {self.named()}" if self.named() else ""
+        say(sys.stderr, path, f": {kind}: {count} more {what[count != 1]}, not shown{where}")
+
+    def named(self):
+        """The words for a closing line that name the report file, or none."""
+        return f"every message is in {self.report_path}" if self.report_path is not None else ""
+
+    def write_report(self, path, closing):
+        """Writes the report file, if any: every finding, then `path` +
+        `closing`, the run's last line. False, with an error counted and
+        said, if it cannot be written."""
+        if self.report_path is None:
+            return True
+        try:
+            write_complete(self.report_path, b"".join(self.kept) + as_line(path, closing))
+        except OSError as err:
+            self.counts["error"] += 1
+            say(sys.stderr, self.report_path, f": error: cannot write the report: {err.strerror or err}")
+            self.report_path = None  # so that the closing line names none
+            return False
+        return True
 
 
 def summary(checked, digest, reporter, compared):
@@ -325,14 +409,15 @@ def summary(checked, digest, reporter, compared):
     kinds = ", ".join(number_of(count, what) for what, count in reporter.warnings.items())
     kinds = f" ({kinds})" if kinds else ""
     against = f"{compared}, " if compared else ""
+    named = f"{reporter.named()}, " if reporter.named() else ""
     return (f"{len(checked.rows)} rows taken{header}, {warnings} warning{'s' * (warnings != 1)}{kinds}, {against}"
-            f"sha256={digest}")
+            f"{named}sha256={digest}")
 
 
 class Capped:
-    """Reports the first SHOWN_PER_KIND findings of one kind at `path`, then
-    one line that counts the rest, so that a cut list stays readable. `what`
-    is the kind of finding, as (singular, plural)."""
+    """Reports every finding of one kind at `path` to a Reporter, and shows
+    the first SHOWN_PER_KIND, then one line that counts the rest, so that a
+    cut list stays readable. `what` is the kind, as (singular, plural)."""
 
     def __init__(self, report, path, kind, what):
         self.report, self.path, self.kind, self.what = report, path, kind, what
@@ -340,10 +425,9 @@ class Capped:
 
     def __call__(self, line, message):
         self.count += 1
-        if self.count <= SHOWN_PER_KIND:
-            self.report(self.path, line, self.kind, message, what=self.what)
+        self.report(self.path, line, self.kind, message, self.what, self.count <= SHOWN_PER_KIND)
 
     def close(self):
         rest = self.count - SHOWN_PER_KIND
         if rest > 0:
-            self.report(self.path, None, self.kind, f"{rest} more {self.what[rest != 1]}, not shown", rest, self.what)
+            self.report.not_shown(self.path, self.kind, self.what, rest)

@@ -11,6 +11,7 @@ hints name what a user saved instead of "CSV UTF-8".
 
 import codecs
 import re
+import unicodedata
 
 # Spreadsheets' error values, in English and German, and what a column too
 # narrow for its number shows ("###"), which an export "as shown" writes.
@@ -32,6 +33,16 @@ DIGITS = re.compile(r"\d+", re.ASCII)
 LETTER = re.compile(r"[A-Za-z]")
 
 IMPORT_AS_TEXT = "import the column as text"
+# What a data tool (pandas, R, a spreadsheet) makes of a serial it reads as
+# something else, for the refusals that follow from it.
+READ_AS_MISSING = 'a data tool may have read "NA", "N/A", "null", "nan" or "None" as missing and written nothing'
+READ_AS_ZERO = 'a number cell: a data tool that read a serial such as "00" as a number writes 0'
+INDEX_COLUMN = ("the list's first column numbers the rows, as a data tool writes its index or row names: export "
+                "without them")
+LINE_ENDS_LOST = ("the list's line ends were lost, as when a tool that does not take a lone CR for a line end "
+                  "writes the list on one line")
+WHOLE_NUMBER = re.compile(r"[0-9]+")
+ANY_MAC = re.compile(r"[0-9A-Fa-f]{2}(?:[:-][0-9A-Fa-f]{2}){5}")
 
 # (singular, plural) of each kind of warning, as the summary counts them.
 ERROR_VALUE_KIND = ("spreadsheet error value", "spreadsheet error values")
@@ -103,6 +114,15 @@ def damage(serial, shapes, plain, shown):
     return None
 
 
+def numbers_rows(rows):
+    """Whether `rows` (each its fields) hold a first column of row numbers,
+    as pandas' to_csv with its index and R's write.csv with row names write
+    one: in at least half the rows, three fields, the first a whole number,
+    never the same twice."""
+    numbers = [fields[0] for fields in rows if len(fields) == 3 and WHOLE_NUMBER.fullmatch(fields[0])]
+    return bool(numbers) and len(numbers) * 2 >= len(rows) and len(set(numbers)) == len(numbers)
+
+
 def misdecoded(text):
     """(character set, the text meant) when `text` is UTF-8 read as that
     character set, as "Ã‰" is "É"; None otherwise."""
@@ -135,6 +155,33 @@ def not_csv_text(data):
             return (f"not UTF-8 but {encoding} (its byte-order mark begins the file), as \"Unicode text\" "
                     f"saves a list: {EXPORT_AS_CSV}")
     return None
+
+
+# The character sets a list that is not UTF-8 was most likely saved in.
+SINGLE_BYTE = (("cp1252", "Windows-1252"), ("mac_roman", "Mac Roman"))
+NOT_ASCII = re.compile(r"[^\x00-\x7f]")
+CONTROL = re.compile(r"[\x00-\x08\x0b\x0c\x0e-\x1f\x7f]")
+
+
+def single_byte_readings(data):
+    """[(character set, text)] for the one of SINGLE_BYTE that reads `data`
+    most plausibly: a list's characters beyond ASCII are letters of accented
+    serials, as Mac Roman's 0x86 is "Ü" and Windows-1252's a dagger. Both on
+    a tie; none where no reading is mostly letters, or has control
+    characters, as a binary file does."""
+    readings = []
+    for codec, name in SINGLE_BYTE:
+        try:
+            text = data.decode(codec)
+        except UnicodeDecodeError:
+            continue
+        others = NOT_ASCII.findall(text)
+        # Unicode 3.2, as every Python carries it, so that every one decides alike.
+        letters = sum(unicodedata.ucd_3_2_0.category(char)[0] == "L" for char in others)
+        if not CONTROL.search(text) and letters and letters * 2 >= len(others):
+            readings.append((letters, name, text))
+    most = max((letters for letters, _, _ in readings), default=0)
+    return [(name, text) for letters, name, text in readings if letters == most]
 
 
 def wide_encoding(data):

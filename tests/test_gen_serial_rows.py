@@ -9,6 +9,7 @@ Usage: test_gen_serial_rows.py GENERATOR
 import codecs
 import hashlib
 import os
+import re
 import resource
 import subprocess
 import sys
@@ -74,12 +75,22 @@ REFUSED = [
     ("an empty column after the serial, many rows", rows_from(1, 25).replace(b"\n", b",\n"),
      [(n, "error", "found 3 (the 1 field after the serial is empty") for n in range(1, 21)]
      + [("list", "error", "5 more rows without two fields, not shown")], counted(errors=25)),
+    ("exactly one finding past the cap", rows_from(1, 21).replace(b"\n", b",\n"),
+     [(n, "error", "found 3") for n in range(1, 21)] + [("list", "error", ": 1 more row without two fields, not shown")],
+     counted(errors=21)),
     ("a semicolon export of many rows", rows_from(1, 30).replace(b",", b";"),
      [(n, "error", "separated by semicolons") for n in range(1, 21)]
      + [("list", "error", "10 more rows without two fields, not shown")], counted(errors=30)),
+    # What data tools wrote of a list, each from its defaults.
+    ("index column, as pandas writes it", b",MAC Address,Serial Number\n0," + GOOD + b"1,02:5E:A1:00:00:08,BV2\n",
+     [(n, "error", "found 3 (the list's first column numbers the rows") for n in (1, 2, 3)]),
+    ("row names, as R writes them", b'"","MAC.Address","Serial.Number"\n"1","02:5E:A1:00:00:04","BV1"\n',
+     [(n, "error", "found 3 (the list's first column numbers the rows") for n in (1, 2)]),
+    ("a list on one line", b"MAC Address,Serial Number" + rows_from(1, 57).replace(b"\n", b""),
+     [(1, "error", "found 59 (the row holds 57 MACs: the list's line ends were lost")]),
     ("trailing comma", GOOD + b"02:5E:A1:00:00:08,BV180100002,\n", [(2, "error", "found 3")]),
-    ("empty serial", GOOD + b"02:5E:A1:00:00:08,\n", [(2, "error", "empty")]),
-    ("sentinel serial", GOOD + b"02:5E:A1:00:00:08,0\n", [(2, "error", '"0"')]),
+    ("empty serial", GOOD + b"02:5E:A1:00:00:08,\n", [(2, "error", 'empty (a data tool may have read "NA"')]),
+    ("sentinel serial", GOOD + b"02:5E:A1:00:00:08,0\n", [(2, "error", '"0" would be reported as not found (a number')]),
     ("failure-looking serial", GOOD + b"02:5E:A1:00:00:08,Fail:Mac=1\n", [(2, "error", "Fail:Mac=")]),
     ("tab in serial", GOOD + b"02:5E:A1:00:00:08,BV\t1\n", [(2, "error", "U+0009")]),
     ("line end in quoted serial", GOOD + b'02:5E:A1:00:00:08,"BV\n1"\n', [(2, "error", "U+000A")]),
@@ -101,7 +112,12 @@ REFUSED = [
     ("lone quote", GOOD + b'02:5E:A1:00:00:08,"BV1\n02:5E:A1:00:00:0C,BV2\n', [(2, "error", "unreadable CSV")]),
     ("quote inside a field", GOOD + b'02:5E:A1:00:00:08,"BV"1"\n', [(2, "error", "unreadable CSV")]),
     ("not UTF-8", GOOD + b"\n02:5E:A1:00:00:08,BV\xff1\n", [(3, "error", "0xFF")]),
-    ("Latin-1 export", GOOD + b"02:5E:A1:00:00:08,S\xc9RIE\n", [(2, "error", "not UTF-8")]),
+    ("Windows-1252 export", GOOD + b"02:5E:A1:00:00:08,S\xc9RIE\n",
+     [(2, "error", 'not UTF-8: byte 0xC9 does not begin a valid character; it reads as Windows-1252 text, this line as '
+                   '"02:5E:A1:00:00:08,SÉRIE": export')]),
+    ("Mac Roman export", GOOD + b"02:5E:A1:00:00:08,S\x86RIE\n",
+     [(2, "error", 'byte 0x86 does not begin a valid character; it reads as Mac Roman text, this line as '
+                   '"02:5E:A1:00:00:08,SÜRIE": export')]),
     ("UTF-8 read as Latin-1", GOOD + "02:5E:A1:00:00:08,Ã\x89T\n".encode(),
      [(2, "error", 'U+0089 (it reads as UTF-8 text decoded as Latin-1: "ÉT"')]),
     ("UTF-16 export", "MAC,Serial\r\n".encode("utf-16"), [(1, "error", 'not UTF-8 but UTF-16, little-endian')]),
@@ -117,6 +133,8 @@ REFUSED = [
     ("first MAC dotted", b"025E.A100.0004,BV1\n", [(1, "error", "MAC")]),
     ("first MAC spaced", b"02 5E A1 00 00 04,BV1\n", [(1, "error", "MAC")]),
     ("first MAC with a letter O for a zero", b"02:5E:AO:00:00:04,BV1\n", [(1, "error", "MAC")]),
+    ("first MAC with two letter Os", b"02:5E:AO:OO:00:04,BVX\n" + GOOD, [(1, "error", "MAC")]),
+    ("first MAC of letters, one mistyped", b"AB:CD:EF:AB:CD:EO,BVX\n" + GOOD, [(1, "error", "MAC")]),
     # A spreadsheet's error value or a word where the first MAC should be: no header.
     ("first MAC an error value", b"#VALUE!,BV180100001\n" + GOOD, [(1, "error", '"#VALUE!" is not')]),
     ("first MAC an error value, serial one too", b"#VALUE!,#NAME?\n" + GOOD, [(1, "error", '"#VALUE!" is not')]),
@@ -132,6 +150,8 @@ REFUSED = [
     ("no output folder", GOOD, [("table", "error", "cannot write the table: No such file")], "no output folder"),
     ("a folder where the table goes", GOOD, [("table", "error", "cannot remove the old table")], "output is a folder"),
     ("disk full while writing", GOOD, [("table", "error", "cannot write the table: File too large")], "disk full"),
+    ("no report without its table", GOOD, [("report", "error", "cannot write the report: No such file")],
+     "no report folder"),
     ("list cut short of the previous one", rows_from(1, 3),
      [(("previous", n), "error", f"drops the MAC 02:5E:A1:00:00:{n:02X}") for n in range(4, 24)]
      + [("previous", "error", "2 more dropped MACs")],
@@ -161,11 +181,14 @@ REFUSED = [
     # Compared all the same, its first row would be a changed serial.
     ("previous list refused", GOOD, [(("previous", 2), "error", "empty")],
      against(rows_from(4, 4) + b"02:5E:A1:00:00:08,\n")),
+    ("previous list refused many times", GOOD, [(("previous", n), "error", "empty") for n in range(1, 21)]
+     + [("previous", "error", "1 more row whose serial the tool cannot store, not shown")],
+     against(rows_from(1, 21, ""), errors=21)),
 ]
 
 WARNED = [
     ("repeated MAC", GOOD + b"02:5E:A1:00:00:08,BV2\n02:5E:A1:00:00:04,BV3\n",
-     [(3, "warning", "repeats line 1")]),
+     [(3, "warning", 'repeats line 1 with another serial: the tool answers "BV180100001", from line 1, never "BV3"')]),
     ("repeated serial", GOOD + b"02:5E:A1:00:00:08,BV180100001\n", [(2, "warning", "repeats line 1")]),
     ("spreadsheet formula error", GOOD + b"02:5E:A1:00:00:08,#NAME?\n", [(2, "warning", "#NAME?")]),
     ("lower-case serial", GOOD + b"02:5E:A1:00:00:08,bv2\n", [(2, "warning", "A-Z, 0-9")]),
@@ -175,9 +198,10 @@ WARNED = [
     ("soft hyphen in serial", GOOD + "02:5E:A1:00:00:08,BV\u00ad2\n".encode(),
      [(2, "warning", '"BV\\xad2" holds the invisible character U+00AD')]),
     # What spreadsheets made of plausible serials, in a list whose serials hold letters.
-    ("numbers among serials with letters", serials("123", "100000", "45296", "4711001", "-5", "1 234"),
-     [(n, "warning", "is a number, where this list's serials hold letters") for n in lines(0, 6)],
-     counted(kinds="6 numbers where the serials hold letters")),
+    ("numbers among serials with letters", serials("123", "100000", "45296", "4711001", "-5", "1 234", "8.15", "12.10",
+                                                     lettered=20),
+     [(n, "warning", "is a number, where this list's serials hold letters") for n in lines(0, 8, lettered=20)],
+     counted(kinds="8 numbers where the serials hold letters")),
     ("scientific notation, dates, times, truth values", serials("1E+05", "1,00E+05", "01/05/24", "05.01.2024",
                                                                "2024-01-05", "3-Dec", "Dec-03", "12:03", "WAHR"),
      [(n, "warning", "notation") for n in lines(0, 2)] + [(n, "warning", "a date or time") for n in lines(2, 6)]
@@ -209,6 +233,8 @@ TAKEN = [
     ("header", b"MAC Address,Serial Number\n" + GOOD, 1, "MAC Address,Serial Number"),
     ("header named like a spreadsheet's", b"Column1,Column2\n" + GOOD, 1, "Column1,Column2"),
     ("header in snake case", b"mac_address,serial\n" + GOOD, 1, "mac_address,serial"),
+    ("header as R writes it", b'"MAC.Address","Serial.Number"\n' + GOOD, 1, "MAC.Address,Serial.Number"),
+    ("header with dashes", b"mac-address,serial-number\n" + GOOD, 1, "mac-address,serial-number"),
     ("byte-order mark, no header", b"\xef\xbb\xbf" + GOOD, 1, None),
     ("byte-order mark, CRLF, quotes, blank lines",
      b'\xef\xbb\xbf"MAC","Serial"\r\n\r\n"02:5E:A1:00:00:04","BV1"\r\n02:5E:A1:00:00:08,BV2\r\n\r\n', 2, "MAC,Serial"),
@@ -218,11 +244,14 @@ TAKEN = [
         [b"BV180100001", b"BR1744073", b"BVX180100001", b"BV2007-00123", b"RMA-000417", b"P00172", b"PROTO017"])),
      7, None),
     ("numeric serials of one length", rows_from(1, 3, "{:010d}"), 3, None),
+    ("numeric serials and one with letters", rows_from(1, 9, "{:010d}") + b"02:5E:A1:00:01:00,BV1\n", 10, None),
     ("re-export of the previous list", b'\xef\xbb\xbf"mac","serial"\r\n"02:5E:A1:00:00:02","BV2"\r\n' + rows_from(1, 1),
      2, "mac,serial", against(b"MAC Address,Serial Number\n" + rows_from(1, 2), compared="0 added, 0 dropped, 0 changed")),
     # The previous list's first row for a MAC wins, and its warnings are not repeated.
     ("rows added only", rows_from(1, 3), 3, None,
      against(rows_from(1, 2) + rows_from(1, 1, "BX{}"), compared="1 added, 0 dropped, 0 changed")),
+    ("previous list with more warnings than are shown", GOOD, 1, None,
+     against(GOOD * 22, compared="0 added, 0 dropped, 0 changed")),
 ]
 
 
@@ -235,13 +264,15 @@ class Generator(unittest.TestCase):
     def run_generator(self, data, stale=False, name=b"list.csv", setup=None):
         """The run's result, the paths as messages spell them, and the table
         written (None if none). File names are bytes: any locale can write them.
-        With a previous list, the comparison's command line must agree."""
+        With a previous list, the comparison's command line must agree. The
+        report must hold every message, none capped, then the closing line."""
         folder = tempfile.TemporaryDirectory()
         self.addCleanup(folder.cleanup)
         folder = os.fsencode(folder.name)
         source = os.path.join(folder, name)
         output = os.path.join(folder, b"missing" if setup == "no output folder" else b"", b"serial_rows.inc")
-        files = {"list": source, "table": output}
+        files = {"list": source, "table": output,
+                 "report": os.path.join(folder, b"missing" if setup == "no report folder" else b"", b"report.txt")}
         if setup == "list is a folder":
             os.mkdir(source)
         else:
@@ -260,15 +291,23 @@ class Generator(unittest.TestCase):
             with open(files[key], "wb") as out:
                 out.write(setup[key])
             options += [b"--" + key.encode(), files[key]]
-        limit = (lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (200, 200))) if setup == "disk full" else None
+        # Room for the report, not for the table.
+        limit = (lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (800, 800))) if setup == "disk full" else None
         python = [os.fsencode(sys.executable)] + PYTHON_FLAGS
-        result = subprocess.run(python + [os.fsencode(GENERATOR), source, output] + options,
+        if stale and setup != "no report folder":
+            with open(files["report"], "w") as out:
+                out.write("stale")
+        result = subprocess.run(python + [os.fsencode(GENERATOR), source, output, b"--report", files["report"]] + options,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60, preexec_fn=limit)
+        report = self.check_report(result, files["report"], source) if setup != "no report folder" else None
         if options:
             comparer = os.path.join(os.path.dirname(os.fsencode(GENERATOR)), b"compare_serial_lists.py")
-            review = subprocess.run(python + [comparer, files["previous"], source] + options[2:],
+            reviewed = os.path.join(folder, b"review.txt")
+            review = subprocess.run(python + [comparer, files["previous"], source, b"--report", reviewed] + options[2:],
                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
-            self.assertEqual((review.returncode, messages(review.stderr)), (result.returncode, messages(result.stderr)))
+            self.assertEqual((review.returncode, messages(review.stderr.replace(reviewed, files["report"]))),
+                             (result.returncode, messages(result.stderr)))
+            self.assertEqual(self.check_report(review, reviewed, source)[:-1], report[:-1])
         rows = None
         if os.path.isfile(output):
             with open(output, "rb") as inc:
@@ -276,6 +315,28 @@ class Generator(unittest.TestCase):
         self.assertEqual([f for f in os.listdir(folder) if f.endswith(b".tmp")], [], "a partial table was left")
         paths = {key: path.decode("utf-8", "surrogateescape") for key, path in files.items()}
         return result, paths, rows
+
+    def check_report(self, result, path, source):
+        """The report's lines: every message shown, and those that a "not
+        shown" line counts, in order, then the closing line, as shown. The
+        list's path, which may hold a line end, is read as LIST."""
+        with open(path, "rb") as report:
+            report = report.read().replace(source, b"LIST").decode("utf-8", "surrogateescape").splitlines()
+        closing = (result.stdout or result.stderr).replace(source, b"LIST").decode("utf-8", "surrogateescape")
+        self.assertEqual(report[-1:], closing.splitlines()[-1:])
+        self.assertEqual(messages("\n".join(report[:-1]).encode("utf-8", "surrogateescape")), report[:-1])
+        shown, more = [], 0
+        for message in messages(result.stderr.replace(source, b"LIST")):
+            counted = re.search(r": (?:error|warning): (\d+) more .*, not shown; every message is in (.*)$", message)
+            if counted:
+                self.assertEqual(counted.group(2), path.decode("utf-8", "surrogateescape"), message)
+                more += int(counted.group(1))
+            else:
+                shown.append(message)
+        self.assertEqual(len(report) - 1, len(shown) + more, "the report holds other messages than the screen counts")
+        kept = iter(report)
+        self.assertTrue(all(message in kept for message in shown), "a message shown is not in the report, in order")
+        return report
 
     def assert_messages(self, result, paths, expected):
         found = messages(result.stderr)
@@ -300,7 +361,8 @@ class Generator(unittest.TestCase):
                     compared = (setup or {}).get("compared")
                     compared = f"; against {paths['previous']}: {compared}" if compared else ""
                     self.assertTrue(result.stderr.endswith(f": {errors} error{'s' * (errors != 1)}{compared}; no table "
-                                                           "written\n".encode()), result.stderr)
+                                                           f"written; every message is in {paths['report']}\n".encode()),
+                                    result.stderr)
 
     def test_warned(self):
         for name, data, expected, *setup in WARNED:
@@ -314,7 +376,8 @@ class Generator(unittest.TestCase):
                 if "kinds" in setup:
                     self.assertIn(f" warnings ({setup['kinds']}), ".encode(), result.stdout)
                 if "compared" in setup:
-                    self.assertIn(f"{setup['compared']}, sha256=".encode(), result.stdout)
+                    self.assertIn(f"{setup['compared']}, every message is in {paths['report']}, sha256=".encode(),
+                                  result.stdout)
 
     def test_taken(self):
         for name, data, count, header, *setup in TAKEN:
@@ -325,8 +388,8 @@ class Generator(unittest.TestCase):
                 self.assertEqual(result.stderr, b"")
                 compared = f"against {paths['previous']}: {setup['compared']}, " if setup else ""
                 header = f', header "{header}" skipped' if header else ""
-                summary = (f"{paths['list']}: {count} rows taken{header}, 0 warnings, "
-                           f"{compared}sha256={hashlib.sha256(data).hexdigest()}\n")
+                summary = (f"{paths['list']}: {count} rows taken{header}, 0 warnings, {compared}"
+                           f"every message is in {paths['report']}, sha256={hashlib.sha256(data).hexdigest()}\n")
                 self.assertEqual(result.stdout.decode("utf-8", "surrogateescape"), summary)
                 self.assertEqual(rows.count(b'    {"02:5E:A1:'), count)
                 if setup:
@@ -365,6 +428,8 @@ class Generator(unittest.TestCase):
                 (GENERATOR, ["list.csv"], 2, "the following arguments are required"),
                 (GENERATOR, ["list.csv", "rows.inc", "--prev", "list.csv"], 2, "unrecognized arguments"),
                 (comparer, ["list.csv", "list.csv", "list.csv"], 2, "unrecognized arguments"),
+                (GENERATOR, ["list.csv", "rows.inc", "--report", "./list.csv"], 2, "same file as LIST.csv"),
+                (comparer, ["--report", "list.csv", "--", "--previous", "list.csv"], 2, "same file as NEW.csv"),
                 (GENERATOR, ["--", "--previous", "rows.inc"], 0, "--previous: 1 rows taken"),
                 (comparer, ["--allowed", os.devnull, "--", "--previous", "list.csv"], 0, "0 added, 0 dropped")]:
             with self.subTest(args=args):
