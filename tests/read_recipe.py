@@ -11,8 +11,9 @@ file name, and PACKAGECONFIG_CONFARGS is derived as base.bbclass does.
 
 Only the constructs BitBake recipes commonly use are understood: =, ?=, ??=,
 :=, += and .= assignments, [flag] assignments, inherit, shell or Python
-functions (skipped, not run), ${VAR} and ${@...} with d.getVar, d.expand,
-bb.utils.contains and bb.utils.filter. Anything else stops it, so that a
+task functions (skipped, not run), Python `def` functions (which ${@...}
+may call), ${VAR} and ${@...} with d.getVar, d.expand, bb.utils.contains
+and bb.utils.filter. Anything else stops it, so that a
 recipe change this emulation does not follow fails the leg instead of being
 read wrong.
 """
@@ -31,6 +32,8 @@ class Recipe:
         self.values = dict(preset)
         self.flags = {}
         self.weak = {}
+        # What ${@...} sees: the recipe's def functions among the modules BitBake gives.
+        self.functions = {'bb': BB, 'os': os}
 
     def getVar(self, name, expand=True):
         value = self.values.get(name, self.weak.get(name))
@@ -52,7 +55,7 @@ class Recipe:
                     raise SystemExit("read_recipe: unclosed ${ in: " + text)
                 inner = text[i + 2:end - 1]
                 if inner.startswith('@'):
-                    value = eval(inner[1:], {'d': self, 'bb': BB}, {})
+                    value = eval(inner[1:], self.functions, {'d': self})
                     out.append('' if value is None else str(value))
                 elif inner in self.values or inner in self.weak:
                     out.append(self.expand(self.getVar(inner, expand=False), depth + 1))
@@ -126,8 +129,18 @@ def read(path, preset):
     recipe = Recipe({'PN': pn, 'PV': pv or '1.0', 'BPN': pn, **preset})
     recipe.values.setdefault('BP', '${BPN}-${PV}')
     in_function = False
+    python = []
     for number, line in logical_lines(path):
+        if python and line[:1].isspace():
+            python.append(line)
+            continue
+        if python:
+            exec('\n'.join(python), recipe.functions)
+            python = []
         stripped = line.strip()
+        if stripped.startswith('def '):
+            python = [line]
+            continue
         if in_function:
             in_function = stripped != '}'
             continue
@@ -140,6 +153,8 @@ def read(path, preset):
         if not match:
             raise SystemExit("%s:%d: read_recipe does not understand: %s" % (path, number, stripped))
         recipe.assign(*match.groups())
+    if python:
+        exec('\n'.join(python), recipe.functions)
     for key, value in recipe.weak.items():
         recipe.values.setdefault(key, value)
     recipe.weak = {}
