@@ -40,8 +40,15 @@ cmake --preset device -S "$top" -B "$out/device-flags" -G Ninja -DBUILD_TESTING=
   { cat "$out/device-flags.log"; exit 1; }
 device_flags=$(sed -n 's/^CMAKE_CXX_FLAGS:[A-Z]*=//p' "$out/device-flags/CMakeCache.txt")
 [[ $device_flags == *-march=armv7-a* ]] || { echo "no device flags in the device preset's build: '$device_flags'"; exit 1; }
-list=$out/list.csv
+# The lists sit where a space in a path would split an unquoted word.
+lists="$out/Maker Lists"
+list="$lists/Maker List.csv"
+mkdir -p "$lists"
 printf 'MAC,Serial\n02:5E:A1:00:00:04,BV180100001\n02:5E:A1:00:00:08,BV2007-00123\n' >"$list"
+# A previous release's list with a row the list drops, and one it changes.
+printf 'MAC,Serial\n02:5E:A1:00:00:04,BV180100001\n02:5E:A1:00:00:08,BV2007-00122\n02:5E:A1:00:00:0C,BV3\n' \
+  >"$lists/previous.csv"
+printf '02:5E:A1:00:00:08  # re-labelled\n02:5E:A1:00:00:0C  # scrapped\n' >"$lists/allowed.txt"
 not_found() { printf 'Fail:Mac=%s Not Found In /ZOR/System/Config/BrenvicMACtoSerial.csv' "$1"; }
 # MAC|what the tool prints (always status 0).
 answers=(
@@ -51,17 +58,8 @@ answers=(
   "02:5E:A1:00:00:0G|$(not_found 02:5E:A1:00:00:0G)"
 )
 
-failures=0
-# expect WHAT COMMAND...: one check; a failed one is counted and the rest still run.
-expect() {
-  local what=$1; shift
-  if "$@"; then echo "  ok: $what"; else echo "  FAILED: $what"; failures=$((failures + 1)); fi
-}
-# quiet LOG COMMAND...: runs COMMAND into LOG, shown only if COMMAND fails.
-quiet() {
-  local log=$1; shift
-  "$@" >"$log" 2>&1 || { tail -n 40 "$log"; return 1; }
-}
+# shellcheck source=checks.sh
+. "$top/tests/checks.sh"
 
 # The sources as the fetcher leaves them: the tree without builds or history.
 copy_source() {
@@ -73,16 +71,19 @@ installed_exactly() {  # ROOT FILES DIRS: files, and directories beyond their pa
   local root=$1 want_files=$2 want_dirs=$3 got_files got_dirs allowed
   got_files=$(cd "$root" && find . -mindepth 1 ! -type d | sed 's/^\.//' | sort)
   got_dirs=$(cd "$root" && find . -mindepth 1 -type d | sed 's/^\.//' | sort)
+  for path in $want_files $want_dirs; do
+    [[ $path == /* ]] || { echo "    '$path' is no absolute path: expected one for each file and folder"; return 1; }
+  done
   allowed=$(printf '%s\n' $want_files $want_dirs | while read -r path; do
     [ -z "$path" ] && continue
     [ -d "$root$path" ] && echo "$path"
     while path=$(dirname "$path"); [ "$path" != / ]; do echo "$path"; done
   done | sort -u)
   if [ "$got_files" != "$(printf '%s\n' $want_files | sort)" ]; then
-    echo "    installed files: $got_files"; return 1
+    echo "    installed files:" $got_files "; expected:" $want_files; return 1
   fi
   for dir in $want_dirs; do [ -d "$root$dir" ] || { echo "    missing folder $dir"; return 1; }; done
-  if [ "$got_dirs" != "$allowed" ]; then echo "    installed folders: $got_dirs"; return 1; fi
+  if [ "$got_dirs" != "$allowed" ]; then echo "    installed folders:" $got_dirs "; expected:" $allowed; return 1; fi
 }
 
 answers_under_qemu() {  # TOOL
@@ -188,10 +189,10 @@ yocto() {
   local w=$out/yocto/work/mactosn/1.0.0 dbg=/usr/src/debug/mactosn/1.0.0
   local S=$w/git B=$w/build D=$w/image native=$w/recipe-sysroot-native
   local python=$native/usr/bin/python3-native/python3 tool
-  local -a extra confargs files
+  local -a files
   echo "== Yocto: building as cmake.bbclass does"
   copy_source "$S"
-  mkdir -p "$B" "$native/usr/bin/python3-native"
+  mkdir -p "$native/usr/bin/python3-native"
   for tool in /usr/bin/arm-linux-gnueabihf-*; do ln -s "$tool" "$native/usr/bin/"; done
   ln -s "$(command -v ninja)" "$native/usr/bin/ninja"
   ln -s "$(command -v python3)" "$python"
@@ -200,28 +201,57 @@ yocto() {
   cflags+=" -fstack-protector-strong -O2 -D_FORTIFY_SOURCE=2 -Wformat -Wformat-security -Werror=format-security"
   local ldflags="-Wl,-O1 -Wl,--hash-style=gnu -Wl,--as-needed -fstack-protector-strong -Wl,-z,relro,-z,now"
   yocto_toolchain_file "$w/toolchain.cmake" "$cflags" "$ldflags" "$target_root" "$native"
-  local -a settings=(--set "WORKDIR=$w" --set "MACTOSN_SERIAL_LIST=$list" --set "DISTRO_FEATURES=ipv6 lto systemd")
-  read -ra extra <<<"$(python3 -B "$top/tests/read_recipe.py" "$recipe" "${settings[@]}" EXTRA_OECMAKE)"
-  read -ra confargs <<<"$(python3 -B "$top/tests/read_recipe.py" "$recipe" "${settings[@]}" PACKAGECONFIG_CONFARGS)"
+  local -a settings=(--set "WORKDIR=$w" --set "MACTOSN_SERIAL_LIST=$list" --set "DISTRO_FEATURES=ipv6 lto systemd"
+    --set "MACTOSN_PREVIOUS_LIST=$lists/previous.csv")
   read -ra files <<<"$(python3 -B "$top/tests/read_recipe.py" "$recipe" "${settings[@]}" 'FILES:${PN}')"
-  echo "EXTRA_OECMAKE: ${extra[*]} ${confargs[*]}"
+  # The guard: against the previous list, a dropped and a changed row stop
+  # the build; the allowance that names both lets it through.
+  echo "-- without MACTOSN_LIST_CHANGES_ALLOWED"
+  expect "a MAC the list drops and one it changes stop the build" refused_build "$w/guard.log" \
+    yocto_build "${settings[@]}"
+  echo "-- MACTOSN_LIST_CHANGES_ALLOWED names both"
+  yocto_build "${settings[@]}" --set "MACTOSN_LIST_CHANGES_ALLOWED=$lists/allowed.txt" || return 1
+  check_image Yocto "$D" "$(printf '%s\n' "${files[@]}")" "" /ZOR/System/Libs "$dbg/src/MACtoSN.cpp" dynamic \
+    "$top" "$out"
+}
+# yocto_build SETTINGS...: do_configure (into an emptied B, as its
+# cleandirs does), do_compile and do_install, with the recipe's
+# EXTRA_OECMAKE and PACKAGECONFIG read with SETTINGS. These are shell text
+# in cmake.bbclass's configure command, so the shell splits them here too.
+yocto_build() {
+  local extra confargs
+  extra=$(python3 -B "$top/tests/read_recipe.py" "$recipe" "$@" EXTRA_OECMAKE)
+  confargs=$(python3 -B "$top/tests/read_recipe.py" "$recipe" "$@" PACKAGECONFIG_CONFARGS)
+  echo "EXTRA_OECMAKE: $extra $confargs"
+  rm -rf "$B" "$D"
+  mkdir -p "$B"
+  local -a configure=(cmake -G Ninja -DCMAKE_MAKE_PROGRAM=ninja "$S"
+    -DCMAKE_INSTALL_PREFIX:PATH=/usr -DCMAKE_INSTALL_BINDIR:PATH=bin -DCMAKE_INSTALL_SBINDIR:PATH=sbin
+    -DCMAKE_INSTALL_LIBEXECDIR:PATH=libexec -DCMAKE_INSTALL_SYSCONFDIR:PATH=/etc
+    -DCMAKE_INSTALL_SHAREDSTATEDIR:PATH=../com -DCMAKE_INSTALL_LOCALSTATEDIR:PATH=/var
+    -DCMAKE_INSTALL_LIBDIR:PATH=lib -DCMAKE_INSTALL_INCLUDEDIR:PATH=include -DCMAKE_INSTALL_DATAROOTDIR:PATH=share
+    -DPYTHON_EXECUTABLE:PATH="$python" -DPython_EXECUTABLE:PATH="$python" -DPython3_EXECUTABLE:PATH="$python"
+    -DLIB_SUFFIX= -DCMAKE_INSTALL_SO_NO_EXE=0 -DCMAKE_TOOLCHAIN_FILE="$w/toolchain.cmake"
+    -DCMAKE_NO_SYSTEM_FROM_IMPORTED=1 -DCMAKE_EXPORT_NO_PACKAGE_REGISTRY=ON -DFETCHCONTENT_FULLY_DISCONNECTED=ON)
+  eval "configure+=($extra $confargs -Wno-dev)"
   (
     cd "$B"
     export PATH=$native/usr/bin:$PATH CMAKE_BUILD_PARALLEL_LEVEL=$jobs
-    quiet "$w/configure.log" cmake -G Ninja -DCMAKE_MAKE_PROGRAM=ninja "$S" \
-      -DCMAKE_INSTALL_PREFIX:PATH=/usr -DCMAKE_INSTALL_BINDIR:PATH=bin -DCMAKE_INSTALL_SBINDIR:PATH=sbin \
-      -DCMAKE_INSTALL_LIBEXECDIR:PATH=libexec -DCMAKE_INSTALL_SYSCONFDIR:PATH=/etc \
-      -DCMAKE_INSTALL_SHAREDSTATEDIR:PATH=../com -DCMAKE_INSTALL_LOCALSTATEDIR:PATH=/var \
-      -DCMAKE_INSTALL_LIBDIR:PATH=lib -DCMAKE_INSTALL_INCLUDEDIR:PATH=include -DCMAKE_INSTALL_DATAROOTDIR:PATH=share \
-      -DPYTHON_EXECUTABLE:PATH="$python" -DPython_EXECUTABLE:PATH="$python" -DPython3_EXECUTABLE:PATH="$python" \
-      -DLIB_SUFFIX= -DCMAKE_INSTALL_SO_NO_EXE=0 -DCMAKE_TOOLCHAIN_FILE="$w/toolchain.cmake" \
-      -DCMAKE_NO_SYSTEM_FROM_IMPORTED=1 -DCMAKE_EXPORT_NO_PACKAGE_REGISTRY=ON -DFETCHCONTENT_FULLY_DISCONNECTED=ON \
-      "${extra[@]}" "${confargs[@]}" -Wno-dev
+    quiet "$w/configure.log" "${configure[@]}"
     quiet "$w/compile.log" cmake --build "$B" --target all
     DESTDIR=$D quiet "$w/install.log" cmake --build "$B" --target install
   )
-  check_image Yocto "$D" "$(printf '%s\n' "${files[@]}")" "" /ZOR/System/Libs "$dbg/src/MACtoSN.cpp" dynamic \
-    "$top" "$out"
+}
+# refused_build LOG COMMAND...: COMMAND fails, naming the dropped and the
+# changed MAC at their lines, and installs nothing.
+refused_build() {
+  local log=$1; shift
+  if "$@" >"$log" 2>&1; then echo "    built and installed; expected the previous list to stop the build"; return 1; fi
+  local want
+  for want in "previous.csv:4: error: the new list drops the MAC 02:5E:A1:00:00:0C" \
+      "Maker List.csv:3: error: the MAC 02:5E:A1:00:00:08 now answers \"BV2007-00123\" instead of \"BV2007-00122\""; do
+    grep -qF -- "$want" "$log" || { tail -n 20 "$log"; echo "    expected: $want"; return 1; }
+  done
 }
 
 # --- Buildroot -----------------------------------------------------------
@@ -318,8 +348,9 @@ include $(BR2_EXTERNAL_MACTOSN_PATH)/external.mk
 SRCDIR := $(BUILD_DIR)/mactosn-$(MACTOSN_VERSION)
 BUILDDIR := $(if $(filter NO,$(MACTOSN_SUPPORTS_IN_SOURCE_BUILD)),$(SRCDIR)/buildroot-build,$(SRCDIR))
 
+.PHONY: configure build install-target
 print-%:
-	@echo '$($*)'
+	@:$(info $($*))
 configure:
 	mkdir -p $(BUILDDIR) && cd $(BUILDDIR) && rm -f CMakeCache.txt && cmake $(SRCDIR) \
 		-DCMAKE_TOOLCHAIN_FILE="$(HOST_DIR)/share/buildroot/toolchainfile.cmake" \
@@ -368,17 +399,22 @@ buildroot() {  # NAME STATIC(y or empty)
   local -a make_args
   echo "== $name: building as Buildroot's cmake-package does${static:+ (BR2_STATIC_LIBS)}"
   buildroot_output "$base"
-  printf 'BR2_PACKAGE_MACTOSN=y\nBR2_PACKAGE_MACTOSN_SERIAL_LIST="%s"\nBR2_ENABLE_DEBUG=y\nBR2_REPRODUCIBLE=y\n%s' \
-    "$list" "${static:+BR2_STATIC_LIBS=y$'\n'}" >"$base/.config"
   make_args=(-f "$base/package.mk" -j "$jobs" BR2_CONFIG="$base/.config" BASE_DIR="$base"
     BR2_EXTERNAL_MACTOSN_PATH="$br_external")
+  buildroot_config "$base" "$static" ""
   local site depends prefix
   site=$(realpath -m "$(make -s "${make_args[@]}" print-MACTOSN_SITE)")
   depends=$(make -s "${make_args[@]}" print-MACTOSN_DEPENDENCIES)
-  prefix=$(make -s "${make_args[@]}" print-MACTOSN_CONF_OPTS | grep -o -- '-DCMAKE_INSTALL_PREFIX=[^ ]*' | cut -d = -f 2)
-  [ "$site" = "$top" ] || { echo "MACTOSN_SITE is $site, not this checkout"; return 1; }
+  prefix=$(make -s "${make_args[@]}" print-MACTOSN_CONF_OPTS | grep -o -- '-DCMAKE_INSTALL_PREFIX=[^ ]*' | cut -d = -f 2) ||
+    { echo "MACTOSN_CONF_OPTS sets no -DCMAKE_INSTALL_PREFIX=; expected /ZOR/System"; return 1; }
+  [ "$site" = "$top" ] || { echo "MACTOSN_SITE is $site, expected this checkout, $top"; return 1; }
   [[ " $depends " == *" host-python3 "* ]] || { echo "MACTOSN_DEPENDENCIES lacks host-python3: $depends"; return 1; }
   copy_source "$base/build/mactosn-1.0.0"
+  echo "-- without BR2_PACKAGE_MACTOSN_LIST_CHANGES_ALLOWED"
+  configure_and_build() { make "${make_args[@]}" configure && make "${make_args[@]}" build; }
+  expect "a MAC the list drops and one it changes stop the build" refused_build "$base/guard.log" configure_and_build
+  echo "-- BR2_PACKAGE_MACTOSN_LIST_CHANGES_ALLOWED names both"
+  buildroot_config "$base" "$static" "$lists/allowed.txt"
   quiet "$base/configure.log" make "${make_args[@]}" configure
   quiet "$base/build.log" make "${make_args[@]}" build
   quiet "$base/install.log" make "${make_args[@]}" install-target
@@ -386,6 +422,11 @@ buildroot() {  # NAME STATIC(y or empty)
   if [ -n "$static" ]; then linkage=static libs=""; fi
   check_image "$name" "$base/target" "$prefix/bin/MACtoSN" "$libs" "$libs" \
     buildroot/build/mactosn-1.0.0/src/MACtoSN.cpp "$linkage" "$top" "$out"
+}
+buildroot_config() {  # BASE_DIR STATIC ALLOWED: the .config, the lists named as menuconfig writes them
+  printf '%s\n' BR2_PACKAGE_MACTOSN=y "BR2_PACKAGE_MACTOSN_SERIAL_LIST=\"$list\"" \
+    "BR2_PACKAGE_MACTOSN_PREVIOUS_LIST=\"$lists/previous.csv\"" "BR2_PACKAGE_MACTOSN_LIST_CHANGES_ALLOWED=\"$3\"" \
+    BR2_ENABLE_DEBUG=y BR2_REPRODUCIBLE=y ${2:+BR2_STATIC_LIBS=y} >"$1/.config"
 }
 
 # --- Toolchain files used on their own -------------------------------------
