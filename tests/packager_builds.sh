@@ -93,7 +93,8 @@ answers_under_qemu() {  # TOOL
     status=0
     got=$(qemu-arm -L "$target_root" "$1" "$mac"; echo x) || status=$?
     got=${got%x}
-    [ "$status" = 0 ] && [ "$got" = "$want" ] || { printf '    %s: %q, status %s\n' "$mac" "$got" "$status"; return 1; }
+    [ "$status" = 0 ] && [ "$got" = "$want" ] ||
+      { printf '    %s: %q, status %s; expected %q, status 0\n' "$mac" "$got" "$status" "$want"; return 1; }
   done
 }
 
@@ -102,7 +103,7 @@ runpath_is() {  # TOOL RUNPATH (empty: none)
   dynamic=$(arm-linux-gnueabihf-readelf -d "$1")
   got=$(sed -n 's/.*(RUNPATH).*\[\(.*\)\]$/\1/p' <<<"$dynamic")
   if grep -q '(RPATH)' <<<"$dynamic"; then echo "    has an RPATH"; return 1; fi
-  [ "$got" = "$2" ] || { echo "    RUNPATH: '$got'"; return 1; }
+  [ "$got" = "$2" ] || { echo "    RUNPATH: '$got', expected '$2'"; return 1; }
 }
 
 debug_info_names() {  # TOOL SOURCE-PATH
@@ -449,7 +450,7 @@ build_type_kept() {
   quiet "$1/buildroot.log" cmake -S "$top" -B "$1/buildroot-sdk" -G Ninja -DBUILD_TESTING=OFF \
     -DMACTOSN_SERIAL_LIST="$list" -DCMAKE_TOOLCHAIN_FILE="$1/buildroot/host/share/buildroot/toolchainfile.cmake"
   local got; got=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$1/buildroot-sdk/CMakeCache.txt")
-  [ "$got" = RelWithDebInfo ] || { echo "    CMAKE_BUILD_TYPE is '$got'"; return 1; }
+  [ "$got" = RelWithDebInfo ] || { echo "    CMAKE_BUILD_TYPE is '$got', expected RelWithDebInfo"; return 1; }
 }
 
 timed() { local start=$SECONDS; "$@"; echo "($(( SECONDS - start )) s)"; }
