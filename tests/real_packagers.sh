@@ -15,33 +15,33 @@ shelf=${MACTOSN_PACKAGERS:-$top/../shared/packagers}
 export MACTOSN_BITBAKE_USER=${MACTOSN_BITBAKE_USER:-mactosn-bitbake}
 
 rm -rf "$out"
-mkdir -p "$out/trees"
-chmod 755 "$out" "$out/trees"
+mkdir -p "$out"
 skipped=()
+# BitBake will not run as root: as root, it runs as an ordinary user, who
+# must reach its trees and folders.
+work=$out
+if [ "$(id -u)" = 0 ]; then
+  id -u "$MACTOSN_BITBAKE_USER" >/dev/null 2>&1 ||
+    useradd --system --user-group --no-create-home --shell /usr/sbin/nologin "$MACTOSN_BITBAKE_USER"
+  chmod 755 "$out"
+  if ! runuser -u "$MACTOSN_BITBAKE_USER" -- test -r "$out" -a -x "$out"; then
+    work=$(mktemp -d "${TMPDIR:-/tmp}/mactosn-real.XXXXXX")
+    chmod 755 "$work"
+    trap 'rm -rf "$work"' EXIT
+    echo "($MACTOSN_BITBAKE_USER cannot reach $out: BitBake and its trees go in $work)"
+  fi
+fi
 # tree VARIABLE NAME: sets REPLY to the folder of the tree VARIABLE names, or
 # of NAME.tar.xz on the shelf, unpacked; fails when there is none.
 tree() {
   local path=${!1:-$shelf/$2.tar.xz}
   if [ -d "$path" ]; then REPLY=$(realpath "$path"); return; fi
   [ -f "$path" ] || { skipped+=("$2 (set $1, or put $2.tar.xz in $shelf)"); return 1; }
-  mkdir -p "$out/trees/$2"
-  tar -xf "$path" -C "$out/trees/$2" --strip-components=1
-  REPLY=$out/trees/$2
+  REPLY=$work/trees/$2
+  mkdir -p "$REPLY"
+  tar -xf "$path" -C "$REPLY" --strip-components=1
 }
 
-# BitBake will not run as root: as root, it runs as an ordinary user, who
-# must be able to reach its folders.
-yocto_work=$out
-if [ "$(id -u)" = 0 ]; then
-  id -u "$MACTOSN_BITBAKE_USER" >/dev/null 2>&1 ||
-    useradd --system --user-group --no-create-home --shell /usr/sbin/nologin "$MACTOSN_BITBAKE_USER"
-  if ! runuser -u "$MACTOSN_BITBAKE_USER" -- test -r "$out/trees" -a -x "$out/trees"; then
-    yocto_work=$(mktemp -d "${TMPDIR:-/tmp}/mactosn-yocto.XXXXXX")
-    chmod 755 "$yocto_work"
-    trap 'rm -rf "$yocto_work"' EXIT
-    echo "($MACTOSN_BITBAKE_USER cannot reach $out: BitBake works in $yocto_work)"
-  fi
-fi
 jobs=()
 # start NAME COMMAND...: one system's checks, in the background.
 start() {
@@ -51,11 +51,11 @@ start() {
 }
 if tree MACTOSN_BITBAKE_SCARTHGAP bitbake-2.8 && bitbake=$REPLY &&
    tree MACTOSN_OECORE_SCARTHGAP openembedded-core-scarthgap && oecore=$REPLY; then
-  start yocto-scarthgap "$top/tests/real_yocto.sh" scarthgap "$bitbake" "$oecore" "$yocto_work/yocto-scarthgap"
+  start yocto-scarthgap "$top/tests/real_yocto.sh" scarthgap "$bitbake" "$oecore" "$work/yocto-scarthgap"
 fi
 if tree MACTOSN_BITBAKE_WRYNOSE bitbake-2.18 && bitbake=$REPLY &&
    tree MACTOSN_OECORE_WRYNOSE openembedded-core-wrynose && oecore=$REPLY; then
-  start yocto-wrynose "$top/tests/real_yocto.sh" wrynose "$bitbake" "$oecore" "$yocto_work/yocto-wrynose"
+  start yocto-wrynose "$top/tests/real_yocto.sh" wrynose "$bitbake" "$oecore" "$work/yocto-wrynose"
 fi
 if tree MACTOSN_BUILDROOT buildroot-2026.02.3; then
   start buildroot "$top/tests/real_buildroot.sh" "$REPLY" "$out/buildroot"
