@@ -4,8 +4,11 @@
 # what each puts in the image. Each system's toolchain file and command line
 # are written here from what its classes do; the recipe's EXTRA_OECMAKE and
 # PACKAGECONFIG and the package's MACTOSN_CONF_OPTS and hooks are read from
-# packaging/, so the two cannot drift. After a DESTDIR install (and, for
-# Buildroot, its fix-rpath rule on the target tree), for each build:
+# packaging/, so the two cannot drift. The lists sit in a folder whose name
+# holds a space. Against a previous release's list, a row the list drops
+# and one it changes must stop each build, until the allowance names both.
+# After a DESTDIR install (and, for Buildroot, its fix-rpath rule on the
+# target tree), for each build:
 #   - the tool is exactly where the recipe's FILES (the package's prefix)
 #     says, and nothing else is installed;
 #   - it answers a found, a missing and a malformed MAC byte for byte under
