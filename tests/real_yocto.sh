@@ -140,11 +140,15 @@ runs() {
 }
 getvar() { bitbake_in "$work/getvar.log" bitbake-getvar -r mactosn --value "$1" && cat "$work/getvar.log"; }
 
+# EXTRA_OECMAKE's words, one a line, as cmake.bbclass's shell splits them.
+oecmake_words() {
+  getvar EXTRA_OECMAKE >"$work/words" || { cat "$work/getvar.log"; return 1; }
+  python3 -c 'import shlex, sys; print("\n".join(shlex.split(sys.stdin.read())))' <"$work/words"
+}
 # Each -DMACTOSN_…=PATH of EXTRA_OECMAKE is one shell word, naming FILE.
 passes_lists() {  # OPTION=FILE...
   local words pair option file got
-  words=$(getvar EXTRA_OECMAKE | python3 -c 'import shlex, sys; print("\n".join(shlex.split(sys.stdin.read())))') ||
-    { cat "$work/getvar.log"; return 1; }
+  words=$(oecmake_words) || return 1
   for pair; do
     option=${pair%%=*} file=${pair#*=}
     got=$(grep "^-D$option=" <<<"$words") || { echo "    EXTRA_OECMAKE has no $option: $words"; return 1; }
@@ -153,7 +157,7 @@ passes_lists() {  # OPTION=FILE...
 }
 unpacked_as() {  # OPTION=LAYER-FILE...: each list unpacked where EXTRA_OECMAKE names it
   local words pair path
-  words=$(getvar EXTRA_OECMAKE | python3 -c 'import shlex, sys; print("\n".join(shlex.split(sys.stdin.read())))')
+  words=$(oecmake_words) || return 1
   for pair; do
     path=$(sed -n "s|^-D${pair%%=*}=||p" <<<"$words")
     cmp "${pair#*=}" "$path" || { echo "    ${pair%%=*} names '$path', which does not hold ${pair#*=}"; return 1; }
