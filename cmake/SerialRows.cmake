@@ -26,7 +26,7 @@ endfunction()
 
 # mactosn_serial_rows(NAME LIST [PREVIOUS LIST [ALLOWED FILE]]): checks LIST
 # and generates its rows into the build folder, behind the custom target
-# mactosn_rows_NAME (properties ROWS_DIR, ROWS_FILE, REPORT_FILE). A refused
+# mactosn_rows_NAME (properties ROWS_DIR, ROWS_FILE). A refused
 # list fails the build with the generator's FILE:LINE messages, and so does,
 # given a PREVIOUS list, a MAC of it that LIST drops or changes unless the
 # ALLOWED file names it. An empty PREVIOUS or ALLOWED is none. The build
@@ -103,7 +103,7 @@ function(mactosn_serial_rows name list)
     VERBATIM)
   add_custom_target(mactosn_rows_${name} DEPENDS "${rows}")
   add_dependencies(mactosn_rows_${name} mactosn_rows_${name}_inputs)
-  set_target_properties(mactosn_rows_${name} PROPERTIES ROWS_DIR "${dir}" ROWS_FILE "${rows}" REPORT_FILE "${report}")
+  set_target_properties(mactosn_rows_${name} PROPERTIES ROWS_DIR "${dir}" ROWS_FILE "${rows}")
 endfunction()
 
 # mactosn_use_rows(TARGET NAME): compiles TARGET, whose source is or includes
