@@ -4,8 +4,11 @@
 #ifndef MACTOSN_ARM_UNSIGNED_DIVIDE_H
 #define MACTOSN_ARM_UNSIGNED_DIVIDE_H
 
+// The helper is Thumb-2 code (cbz, mls) that divides in VFP double
+// precision. An ARMv6 core may have that VFP but has no Thumb-2, where the
+// helper would trap at the first division: the architecture decides too.
 #if defined(__arm__) && defined(__linux__) && !defined(__ARM_ARCH_EXT_IDIV__) && defined(__ARM_FP) && \
-    (__ARM_FP & 8)
+    (__ARM_FP & 8) && __ARM_ARCH >= 7 && __ARM_ARCH_ISA_THUMB >= 2
 #define MACTOSN_ARM_UNSIGNED_DIVIDE 1
 
 #ifndef __ASSEMBLER__

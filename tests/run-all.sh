@@ -228,6 +228,21 @@ configure_checks() {
   tests=$(ctest --test-dir "$s/no-emulator" -N | sed -n 's/^ *Test *#[0-9]*: //p' | sort | tr '\n' ' ')
   [ "$tests" = "generator glibc_floor standin_list " ] || { echo "registered without an emulator: $tests"; return 1; }
   if grep -q -e -Werror "$s/no-emulator/build.ninja"; then echo "a vendor toolchain build got -Werror"; return 1; fi
+
+  # The division helper is Thumb-2 code: an ARMv6 hard-float SDK (VFPv2, no
+  # Thumb-2) must build without it, the device's ARMv7-A flags with it.
+  local flags object helper
+  object=CMakeFiles/MACtoSN.dir/src/arm_unsigned_divide.S.o
+  for flags in "none|-march=armv6 -marm -mfpu=vfp -mfloat-abi=hard" \
+      "__aeabi_uidivmod|-march=armv7-a -mfpu=vfpv3-d16 -mfloat-abi=hard"; do
+    rm -rf "$s/divide"
+    quiet "$s/divide.log" cmake -S "$top" -B "$s/divide" -G Ninja -DBUILD_TESTING=OFF \
+      -DCMAKE_TOOLCHAIN_FILE="$top/cmake/arm-linux-gnueabihf.cmake" -DMACTOSN_SERIAL_LIST="$s/good.csv" \
+      "-DCMAKE_CXX_FLAGS=${flags#*|}" "-DCMAKE_ASM_FLAGS=${flags#*|}"
+    quiet "$s/divide.log" cmake --build "$s/divide" --target "$object"
+    helper=$(arm-linux-gnueabihf-nm "$s/divide/$object" | grep -ow __aeabi_uidivmod || echo none)
+    [ "$helper" = "${flags%%|*}" ] || { echo "${flags#*|}: the division helper defines ${helper}, expected ${flags%%|*}"; return 1; }
+  done
   echo "configure checks: passed"
 }
 
