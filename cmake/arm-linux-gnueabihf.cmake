@@ -32,7 +32,10 @@ if(MACTOSN_EMULATED_CPU)
   list(APPEND CMAKE_CROSSCOMPILING_EMULATOR -cpu "${MACTOSN_EMULATED_CPU}")
 endif()
 # Dynamic executables find the ARM C library under the cross toolchain's root;
-# fully static ones need none, and their tests prove it.
+# fully static ones need none, and their tests prove it. The ARM loader also
+# reads the host's /etc/ld.so.cache through qemu, and on a host with Debian's
+# libc6:armhf (as a Debian cross build needs) that names another version of
+# the C library than the loader's, which crashes: the root's /lib goes first.
 if(NOT MACTOSN_FULLY_STATIC)
-  list(APPEND CMAKE_CROSSCOMPILING_EMULATOR -L /usr/${MACTOSN_TARGET_TRIPLE})
+  list(APPEND CMAKE_CROSSCOMPILING_EMULATOR -L /usr/${MACTOSN_TARGET_TRIPLE} -E LD_LIBRARY_PATH=/lib)
 endif()
