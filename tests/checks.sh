@@ -71,9 +71,8 @@ answers_under_qemu() {
   local case mac want got status
   for case in "${answers[@]}"; do
     mac=${case%%|*} want=${case#*|}
-    status=0
-    got=$(qemu-arm -L "$2" -E LD_LIBRARY_PATH=/lib:/usr/lib "$1" "$mac"; echo x) || status=$?
-    got=${got%x}
+    got=$(qemu-arm -L "$2" -E LD_LIBRARY_PATH=/lib:/usr/lib "$1" "$mac"; echo "x$?")
+    status=${got##*x} got=${got%x*}
     [ "$status" = 0 ] && [ "$got" = "$want" ] ||
       { printf '    %s: %q, status %s; expected %q, status 0\n' "$mac" "$got" "$status" "$want"; return 1; }
   done
