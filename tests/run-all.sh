@@ -17,9 +17,7 @@
 #   integrations     the real BitBake and Buildroot on the recipe and the
 #                    package (real_packagers.sh), then builds as each does
 #                    (packager_builds.sh)
-#   debian           the Debian package built for armhf from debian/site/'s
-#                    lists, lintian, and its tool under qemu-arm
-#                    (debian_package.sh)
+#   debian           the Debian package for armhf, lintian (debian_package.sh)
 #   sanitize, ubsan  the suite under ASan+UBSan, and UBSan alone (which
 #                    keeps the table's static block)
 #   fuzz             libFuzzer on the tool for a minute ($MACTOSN_FUZZ_SECONDS)
@@ -61,16 +59,10 @@ want_package locales
 want_package python3-magic
 want_package flake8
 sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
-# The Debian package's cross build, and the armhf C library whose symbols
-# dh_shlibdeps reads.
+# The Debian package's cross build; dh_shlibdeps reads the armhf C library's symbols.
 if [[ " ${legs[*]} " == *" debian "* ]]; then
-  if ! dpkg --print-foreign-architectures | grep -qx armhf; then
-    echo "== adding the dpkg architecture armhf"
-    $sudo dpkg --add-architecture armhf
-  fi
-  for package in crossbuild-essential-armhf libc6-dev:armhf libstdc++-12-dev:armhf debhelper dpkg-dev lintian; do
-    want_package "$package"
-  done
+  dpkg --print-foreign-architectures | grep -qx armhf || $sudo dpkg --add-architecture armhf
+  for package in crossbuild-essential-armhf libc6-dev:armhf libstdc++-12-dev:armhf debhelper lintian; do want_package "$package"; done
 fi
 if ((${#need[@]})); then
   echo "== installing: ${need[*]}"
@@ -517,8 +509,7 @@ step device "device build and tests$device_python_label" device
 step device-static "device-static build and tests" device_static
 step sdk-variants "device SDK variants" device_variants
 step integrations "integrations: real BitBake and Buildroot, and their builds" integrations
-step debian "Debian package for armhf, lintian, its lists" \
-  env MACTOSN_TEST_BUILD_DIR="$out" bash "$top/tests/debian_package.sh"
+step debian "Debian package for armhf, lintian" env MACTOSN_TEST_BUILD_DIR="$out" bash "$top/tests/debian_package.sh"
 step sanitize "sanitize build and tests" build_and_test sanitize
 step ubsan "ubsan build and tests" build_and_test ubsan
 step fuzz "fuzz build and tests" build_and_test fuzz -DMACTOSN_FUZZ_SECONDS="${MACTOSN_FUZZ_SECONDS:-60}"
