@@ -17,6 +17,7 @@
 #   integrations     the real BitBake and Buildroot on the recipe and the
 #                    package (real_packagers.sh), then builds as each does
 #                    (packager_builds.sh)
+#   debian           the Debian package for armhf, lintian (debian_package.sh)
 #   sanitize, ubsan  the suite under ASan+UBSan, and UBSan alone (which
 #                    keeps the table's static block)
 #   fuzz             libFuzzer on the tool for a minute ($MACTOSN_FUZZ_SECONDS)
@@ -31,7 +32,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 out=${MACTOSN_TEST_BUILD_DIR:-$top/build-test}
 jobs=$(nproc 2>/dev/null || echo 2)
 all_legs=(configure dev install-refused list-bytes-ninja list-bytes-make device device-static sdk-variants
-  integrations sanitize ubsan fuzz reproducible)
+  integrations debian sanitize ubsan fuzz reproducible)
 for leg in "$@"; do
   [[ " ${all_legs[*]} " == *" $leg "* ]] || { echo "usage: $0 [LEG...]; the legs: ${all_legs[*]}" >&2; exit 2; }
 done
@@ -58,6 +59,11 @@ want_package locales
 want_package python3-magic
 want_package flake8
 sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
+# The Debian package's cross build; dh_shlibdeps reads the armhf C library's symbols.
+if [[ " ${legs[*]} " == *" debian "* ]]; then
+  dpkg --print-foreign-architectures | grep -qx armhf || $sudo dpkg --add-architecture armhf
+  for package in crossbuild-essential-armhf libc6-dev:armhf libstdc++-12-dev:armhf debhelper lintian; do want_package "$package"; done
+fi
 if ((${#need[@]})); then
   echo "== installing: ${need[*]}"
   $sudo apt-get update -qq </dev/null
@@ -503,6 +509,7 @@ step device "device build and tests$device_python_label" device
 step device-static "device-static build and tests" device_static
 step sdk-variants "device SDK variants" device_variants
 step integrations "integrations: real BitBake and Buildroot, and their builds" integrations
+step debian "Debian package for armhf, lintian" env MACTOSN_TEST_BUILD_DIR="$out" bash "$top/tests/debian_package.sh"
 step sanitize "sanitize build and tests" build_and_test sanitize
 step ubsan "ubsan build and tests" build_and_test ubsan
 step fuzz "fuzz build and tests" build_and_test fuzz -DMACTOSN_FUZZ_SECONDS="${MACTOSN_FUZZ_SECONDS:-60}"
