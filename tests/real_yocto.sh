@@ -100,7 +100,8 @@ assumed="cmake-native ninja-native python3-native quilt-native patch-replacement
 # openembedded-core's default setup too.
 security=$(grep -q security_flags.inc "$oecore_tree/meta/conf/distro/defaultsetup.conf" ||
   echo 'require conf/distro/include/security_flags.inc')
-# fakeroot-native is not built: do_install runs as the builder.
+# pseudo (fakeroot-native) is not built: -S, which stops its server, does
+# nothing, and do_install runs as the builder.
 printf '#!/bin/sh\n[ "$1" = -S ] && exit 0\nexec "$@"\n' >"$work/fakeroot"
 chmod +x "$work/fakeroot"
 local_conf() {  # EXTRA-LINES
@@ -139,10 +140,13 @@ bitbake_in() { local log=$1; shift; bitbake_out "$@" >"$log"; }  # LOG COMMAND..
 said() { grep -oE '(WARNING|ERROR): .*' "$1" || true; }
 # warned LOG [PATTERN]: one warning, matching PATTERN; without one, none.
 warned() {
-  local lines; lines=$(said "$1")
+  local lines want="no warning"; lines=$(said "$1")
   if [ -z "${2-}" ]; then [ -z "$lines" ] && return 0
-  elif [ "$(grep -c . <<<"$lines")" = 1 ] && grep -qE -- "$2" <<<"$lines"; then return 0; fi
-  echo "    expected ${2:+one warning, matching \"$2\"}${2:-no warning}; got:"; sed 's/^/      /' <<<"$lines"; return 1
+  else
+    [ "$(grep -c . <<<"$lines")" = 1 ] && grep -qE -- "$2" <<<"$lines" && return 0
+    want="one warning, matching '$2'"
+  fi
+  echo "    expected $want; got:"; sed 's/^/      /' <<<"${lines:-(nothing)}"; return 1
 }
 # runs LOG COMMAND...: the BitBake command passes; anything it names as not
 # provided is assumed provided, and it runs again.
@@ -272,7 +276,7 @@ bbappend "MACTOSN_GIT_URI=$uri" "SRCREV=$commit" "${abs_lists[@]:0:2}" -MACTOSN_
 expect "the maker's list and the previous one, at paths with a space: the dropped and the changed row stop the build" \
   refused_build "$work/refused.log" builds install
 bbappend "MACTOSN_GIT_URI=$uri" "SRCREV=$commit" "${abs_lists[@]}"
-builds_quietly() { builds_into "$work/build.log" install && warned "$work/build.log"; }
+builds_quietly() { rm -rf "$D"; builds_into "$work/build.log" install && warned "$work/build.log"; }
 expect "... with the allowance naming both, BitBake builds through do_install and warns of nothing" builds_quietly
 tool=$D${files%% *}
 if [ -f "$tool" ]; then
