@@ -5,19 +5,12 @@
 # uncommitted changes). BitBake runs do_configure, do_compile and do_install
 # offline, with its own toolchain file, flags and command lines; only what
 # other recipes would build stands in: Yocto's compiler and C library
-# (Debian's cross compiler), its native cmake, ninja and python3 (the
-# host's), and fakeroot. It checks:
-#   - the layer's lists, no MACTOSN_PREVIOUS_LIST: configuring warns once
-#     that a dropped or changed row goes unnoticed; parsed afresh, nothing
-#     runs again and nothing warns; do_fetch's signature holds the lists;
-#   - the maker's list at a path with a space: the previous list's dropped
-#     and changed rows stop the build at their lines; with the allowance it
-#     builds, warning of nothing, and what do_install put in ${D} is what
-#     FILES names, answers under qemu-arm, keeps its RUNPATH, names its
-#     sources under BitBake's debug path and passes Yocto's ELF QA;
-#     do_configure's signature holds the three lists (under externalsrc too);
-#   - the stand-in list, asked for, configures quietly; no list is an error
-#     naming MACTOSN_SERIAL_LIST; PKGV carries the revision.
+# (Debian's), its native cmake, ninja and python3 (the host's), fakeroot.
+# It checks the warning for a list with no previous list, once in a run
+# that configures, never in one that does not; the guard, on lists at a
+# path with a space; what do_install put in ${D}; that no list is an error
+# naming MACTOSN_SERIAL_LIST; that PKGV follows SRCREV; and that the
+# signatures follow every list's bytes, also under externalsrc.
 # openembedded-core's own recipes are masked and mactosn's build
 # dependencies assumed provided, since none of them is built.
 #

@@ -51,6 +51,7 @@ python () {
     # anything is built and with this reason as its error, while images
     # without it parse and build as before (an error at parse time would
     # stop them too; one in a task, only after fetching and unpacking).
+    # BitBake expands the reason, so it names the stand-in's variable.
     if not d.getVar('MACTOSN_SERIAL_LIST'):
         raise bb.parse.SkipRecipe("MACTOSN_SERIAL_LIST is not set: name the maker's MAC-to-serial list, or, "
                                   "for a build no real device will run, set it to MACTOSN_STANDIN_LIST, the "
