@@ -2,6 +2,9 @@ SUMMARY = "Prints a device's serial number for its MAC address"
 DESCRIPTION = "MACtoSN answers a MAC address with the device's serial, from a \
 MAC-to-serial list compiled into the program."
 LICENSE = "CLOSED"
+# "+git": a new SRCREV ships under a new package version, as
+# package_setup_pkgv appends the revision to PKGV.
+PV = "1.0.0+git"
 
 # Where the team keeps this repository, a plain git URI; SRCREV (in the same
 # bbappend or local.conf) pins the release's commit. With externalsrc, leave
@@ -29,10 +32,10 @@ inherit cmake python3native
 #   MACTOSN_PREVIOUS_LIST = "${UNPACKDIR}/BrenvicMACtoSerial.previous.csv"
 # With a previous list, a row the new list drops or changes stops the build
 # unless MACTOSN_LIST_CHANGES_ALLOWED names a file that lists its MAC.
-# Unset, the tool answers from the bundled stand-in list, which no real
-# device is in.
+# The bundled stand-in list, which no real device is in, only on request:
+#   MACTOSN_SERIAL_LIST = "${MACTOSN_STANDIN_LIST}"
 MACTOSN_STANDIN_LIST = "${S}/data/BrenvicMACtoSerial.csv"
-MACTOSN_SERIAL_LIST ??= "${MACTOSN_STANDIN_LIST}"
+MACTOSN_SERIAL_LIST ??= ""
 MACTOSN_PREVIOUS_LIST ??= ""
 MACTOSN_LIST_CHANGES_ALLOWED ??= ""
 
@@ -43,9 +46,16 @@ python () {
         d.setVar('UNPACKDIR', '${WORKDIR}')
     if not d.getVar('MACTOSN_GIT_URI') and not d.getVar('EXTERNALSRC'):
         raise bb.parse.SkipRecipe("set MACTOSN_GIT_URI (and SRCREV) to where this repository is kept, or use externalsrc")
-    # Every task parses the recipe again; only the parse is once a run.
-    if d.getVar('MACTOSN_SERIAL_LIST') == d.getVar('MACTOSN_STANDIN_LIST') and not d.getVar('BB_WORKERCONTEXT'):
-        bb.warn("mactosn: MACTOSN_SERIAL_LIST is not set, so the tool is built with the bundled stand-in list")
+    # Without a list the tool would answer Fail:Mac= on every real unit.
+    # Skipped, the recipe stops any build that asks for mactosn, before
+    # anything is built and with this reason as its error, while images
+    # without it parse and build as before (an error at parse time would
+    # stop them too; one in a task, only after fetching and unpacking).
+    # BitBake expands the reason, so it names the stand-in's variable.
+    if not d.getVar('MACTOSN_SERIAL_LIST'):
+        raise bb.parse.SkipRecipe("MACTOSN_SERIAL_LIST is not set: name the maker's MAC-to-serial list, or, "
+                                  "for a build no real device will run, set it to MACTOSN_STANDIN_LIST, the "
+                                  "bundled stand-in list")
     # A new list must configure the tool again. The fetcher already checksums
     # what SRC_URI brings into the work folder (which does not exist before
     # do_unpack) and the git sources; a list elsewhere is tracked here. A
@@ -57,6 +67,17 @@ python () {
         if path and not oe.path.is_path_parent(workdir, path):
             d.appendVarFlag('do_configure', 'file-checksums', ' %s:True' % path)
 }
+
+# A maker's list with no previous list builds with the release guard off.
+# The configure's own warning lands in log.do_configure only; this one is on
+# the console of every run that configures the tool from such a list. (At
+# parse time it would vanish once the parse is cached.)
+python mactosn_warn_unguarded() {
+    if d.getVar('MACTOSN_SERIAL_LIST') != d.getVar('MACTOSN_STANDIN_LIST') and not d.getVar('MACTOSN_PREVIOUS_LIST'):
+        bb.warn("MACTOSN_PREVIOUS_LIST is not set, so %s is not compared with the list the last release shipped: "
+                "a row it drops, or a serial it changes, goes unnoticed" % d.getVar('MACTOSN_SERIAL_LIST'))
+}
+do_configure[prefuncs] += "mactosn_warn_unguarded"
 
 # LTO where the distribution builds with it; fully static where the
 # distribution asks, in its configuration:
