@@ -14,15 +14,15 @@
 #   device-static    fully static, on a core with divide, no C library given
 #   sdk-variants     LTO, -fno-exceptions, -marm, the old string ABI, NEON:
 #                    every row, the transcript and the division helper
-#   integrations     the real BitBake and Buildroot on the recipe and the
-#                    package (real_packagers.sh), then builds as each does
-#                    (packager_builds.sh)
+#   integrations     the real BitBake (Yocto 5.0, 6.0) and Buildroot build
+#                    the recipe and the package (real_packagers.sh)
 #   debian           the Debian package for armhf, lintian (debian_package.sh)
 #   sanitize, ubsan  the suite under ASan+UBSan, and UBSan alone (which
 #                    keeps the table's static block)
 #   fuzz             libFuzzer on the tool for a minute ($MACTOSN_FUZZ_SECONDS)
 #   reproducible     the device build is byte-identical from another folder
-# A failed leg does not stop the others; the summary names it, and the
+# integrations and debian start first and run beside the rest, which take
+# turns. A failed leg does not stop the others; the summary names it, and the
 # script then fails. Builds go under ./build-test (or
 # $MACTOSN_TEST_BUILD_DIR); $MACTOSN_DEVICE_PYTHON names the device build's
 # Python instead.
@@ -117,6 +117,31 @@ step() {
   # What a leg adds to its verdict, such as a check it could not run.
   [ ! -s "$out/$leg.note" ] || verdict+=" ($(cat "$out/$leg.note"))"
   summary+=("$(printf '%-16s %-56s %4d s  %s' "$leg" "$name" $((SECONDS - start)) "$verdict")")
+}
+
+# beside LEG NAME COMMAND...: the leg as `step` runs it, started now beside
+# the legs that follow, its output held in a file; `gather` waits for each
+# and shows its output and its verdict. Those started so spend most of their
+# time on one core: configure scripts, BitBake's parsing, dpkg's steps.
+beside_legs=()
+beside() {
+  [[ " ${legs[*]} " == *" $1 "* ]] || return 0
+  echo "== $2: started beside the legs that follow"
+  (
+    summary=() failed=0
+    step "$@" >"$out/$1.log" 2>&1 </dev/null
+    printf '%s\n' "${summary[@]}" >"$out/$1.summary"
+    exit "$failed"
+  ) &
+  beside_legs+=("$1:$!")
+}
+gather() {
+  local entry
+  for entry in "${beside_legs[@]}"; do
+    wait "${entry#*:}" || failed=1
+    cat "$out/${entry%%:*}.log"
+    summary+=("$(cat "$out/${entry%%:*}.summary")")
+  done
 }
 
 # `ctest --preset P` tests the preset's own folder (build-P) once that exists,
@@ -391,16 +416,12 @@ rows_follow_list_bytes() {
   echo "rows follow the list's bytes ($generator): passed"
 }
 
-# The real systems, as far as they run offline, beside the builds that need
-# their cross compilers, emulated: the first mostly wait on one core.
+# The real BitBake and Buildroot, each building the tool as an integrator's
+# build does; a system without its trees is SKIPPED, and the summary says so.
 integrations() {
-  local status=0 real
   rm -f "$out/integrations.note"
-  MACTOSN_TEST_BUILD_DIR="$out" bash "$top/tests/real_packagers.sh" >"$out/real-packagers.log" 2>&1 &
-  real=$!
-  MACTOSN_TEST_BUILD_DIR="$out" bash "$top/tests/packager_builds.sh" || status=1
-  wait "$real" || status=1
-  cat "$out/real-packagers.log"
+  local status=0
+  MACTOSN_TEST_BUILD_DIR="$out" bash "$top/tests/real_packagers.sh" | tee "$out/real-packagers.log" || status=1
   ! grep -q '^SKIPPED' "$out/real-packagers.log" || echo "real systems SKIPPED, see above" >"$out/integrations.note"
   return "$status"
 }
@@ -500,6 +521,8 @@ device_variants() {
   device_variant neon device cortex-a9 "-DCMAKE_CXX_FLAGS=${device_cxx_flags/vfpv3-d16/neon}"
 }
 
+beside integrations "integrations: the real BitBake and Buildroot build the tool" integrations
+beside debian "Debian package for armhf, lintian" env MACTOSN_TEST_BUILD_DIR="$out" bash "$top/tests/debian_package.sh"
 step configure "configure checks" configure_checks
 step dev "host build and tests (dev)" build_and_test dev
 step install-refused "install after refused list" install_after_refused_list
@@ -508,12 +531,11 @@ step list-bytes-make "rows follow the bytes of the lists and tooling (Makefiles)
 step device "device build and tests$device_python_label" device
 step device-static "device-static build and tests" device_static
 step sdk-variants "device SDK variants" device_variants
-step integrations "integrations: real BitBake and Buildroot, and their builds" integrations
-step debian "Debian package for armhf, lintian" env MACTOSN_TEST_BUILD_DIR="$out" bash "$top/tests/debian_package.sh"
 step sanitize "sanitize build and tests" build_and_test sanitize
 step ubsan "ubsan build and tests" build_and_test ubsan
 step fuzz "fuzz build and tests" build_and_test fuzz -DMACTOSN_FUZZ_SECONDS="${MACTOSN_FUZZ_SECONDS:-60}"
 step reproducible "device build reproducible${device_python:+ (other folder, default Python)}" reproducible
+gather
 
 echo "== summary"
 printf '%s\n' "${summary[@]}"
