@@ -69,7 +69,7 @@ answers_under_qemu() {  # TOOL LIBRARY-ROOT: the answers, with the C library fro
   for case in "${answers[@]}"; do
     mac=${case%%|*} want=${case#*|}
     status=0
-    got=$(qemu-arm -L "$2" "$1" "$mac"; echo x) || status=$?
+    got=$(qemu-arm -L "$2" "$1" "$mac"; code=$?; echo x; exit "$code") || status=$?
     got=${got%x}
     [ "$status" = 0 ] && [ "$got" = "$want" ] ||
       { printf '    %s: %q, status %s; expected %q, status 0\n' "$mac" "$got" "$status" "$want"; return 1; }
