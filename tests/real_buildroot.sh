@@ -1,32 +1,40 @@
 #!/usr/bin/env bash
-# Runs the real Buildroot on the BR2_EXTERNAL tree of a copy of this
-# checkout, into which ignored files (builds, caches) are planted. Offline
-# nothing past the extract step runs (host tools come from downloads), so
-# it checks what Buildroot decides up to there:
-#   - utils/check-package -b finds nothing in the external tree;
-#   - with the lists named in .config (paths with spaces), `make printvars`
-#     gives the package's site, dependencies and prefix, and passes each
-#     list path as one word of MACTOSN_CONF_OPTS;
-#   - `make mactosn-extract` copies what git does not ignore, and nothing
-#     else.
+# The real Buildroot builds the package offline, as an integrator's `make`
+# does, to a finalized target tree (fix-rpath, strip), from a copy of the
+# checkout into which what git ignores (builds, caches) is planted.
+# Standing in: Debian's cross compiler as a custom pre-installed external
+# toolchain, and Debian's sources of pkgconf, tar and patchelf for the host
+# tools (../shared/packagers/README.md). One output folder serves every
+# check, in turn: check-package; a build with the stand-in option and no
+# list; against a previous list, `make mactosn-reconfigure` stops at a
+# dropped and a changed row, and with the allowance goes through; the tool
+# in the target (its answers under qemu-arm, RUNPATH, what the package
+# installed, from which files, with which Python); with no list named, a
+# build stops at the option while savedefconfig and legal-info run, and
+# legal-info saves no source.
 #
-# Usage: real_buildroot.sh BUILDROOT-TREE WORK-FOLDER
+# Usage: real_buildroot.sh BUILDROOT-TREE WORK-FOLDER. The host tools'
+# sources are found in $MACTOSN_PACKAGERS (default: ../shared/packagers
+# beside the checkout); without them the build is SKIPPED.
 set -euo pipefail
 
 [ $# = 2 ] || { echo "usage: $0 BUILDROOT-TREE WORK-FOLDER" >&2; exit 2; }
 buildroot=$(realpath "$1") work=$2
 top=$(cd "$(dirname "$0")/.." && pwd -P)
+shelf=${MACTOSN_PACKAGERS:-$top/../shared/packagers}
 # shellcheck source=checks.sh
 . "$top/tests/checks.sh"
 
 rm -rf "$work"
 mkdir -p "$work"
 work=$(cd "$work" && pwd -P)
-source=$work/checkout output=$work/output lists="$work/Maker Lists"
+source=$work/checkout output=$work/output lists="$work/Maker Lists" tc=$work/toolchain
+tool=$output/target/ZOR/System/bin/MACtoSN
 
+echo "== Buildroot: real $(sed -n 's/^export BR2_VERSION := //p' "$buildroot/Makefile")"
 # The checkout's files that git does not ignore, tracked or new, then what
 # a developer's folder also holds and git ignores.
-mkdir -p "$source" "$lists"
+mkdir -p "$source"
 git -C "$top" ls-files -z --cached --others --exclude-standard |
   (cd "$top" && xargs -0 sh -c 'for f; do [ -e "$f" ] && printf "%s\0" "$f"; done' _) |
   tar -C "$top" --null -T - -cf - | tar -C "$source" -xf -
@@ -36,68 +44,144 @@ for junk in build/MACtoSN build-test/x/y tests/build/CMakeCache.txt data/__pycac
   mkdir -p "$source/${junk%/*}"
   echo junk >"$source/$junk"
 done
-printf 'MAC,Serial\n02:5E:A1:00:00:04,BV180100001\n' >"$lists/Maker List.csv"
-printf 'MAC,Serial\n02:5E:A1:00:00:04,BV180100001\n' >"$lists/Maker List.previous.csv"
-printf '# none\n' >"$lists/changes allowed.txt"
+maker_lists "$lists"
 
-make_in() {  # LOG TARGET...: Buildroot's make on the output folder
-  local log=$1; shift
-  make -C "$buildroot" O="$output" BR2_EXTERNAL="$source/packaging/br2-external" "$@" >"$log" 2>&1 ||
-    { tail -n 30 "$log"; echo "    make $* failed"; return 1; }
-}
-
-echo "== Buildroot: real $(sed -n 's/^export BR2_VERSION := //p' "$buildroot/Makefile")"
 checked_clean() {
   local -a files
   mapfile -t files < <(find "$source/packaging/br2-external" -type f | sort)
-  (cd "$buildroot" && /usr/bin/python3 utils/check-package -b "${files[@]}") >"$work/check-package.log" 2>&1 ||
-    { cat "$work/check-package.log"; echo "    expected no warning"; return 1; }
-  grep -q '^0 warnings generated' "$work/check-package.log" || { cat "$work/check-package.log"; return 1; }
+  (cd "$buildroot" && /usr/bin/python3 utils/check-package -b "${files[@]}") >"$work/check-package.log" 2>&1 &&
+    grep -q '^0 warnings generated' "$work/check-package.log" || { cat "$work/check-package.log"; return 1; }
 }
 expect "utils/check-package -b: no warning on the external tree" checked_clean
 
-configured() {
-  make_in "$work/defconfig.log" qemu_arm_vexpress_defconfig || return 1
-  printf '%s\n' BR2_TOOLCHAIN_BUILDROOT_CXX=y BR2_PACKAGE_MACTOSN=y \
-    "BR2_PACKAGE_MACTOSN_SERIAL_LIST=\"$lists/Maker List.csv\"" \
-    "BR2_PACKAGE_MACTOSN_PREVIOUS_LIST=\"$lists/Maker List.previous.csv\"" \
-    "BR2_PACKAGE_MACTOSN_LIST_CHANGES_ALLOWED=\"$lists/changes allowed.txt\"" >>"$output/.config"
-  make_in "$work/olddefconfig.log" olddefconfig || return 1
-  local line
-  for line in BR2_PACKAGE_MACTOSN=y "BR2_PACKAGE_MACTOSN_SERIAL_LIST=\"$lists/Maker List.csv\"" \
-      "BR2_PACKAGE_MACTOSN_LIST_CHANGES_ALLOWED=\"$lists/changes allowed.txt\""; do
-    grep -qxF "$line" "$output/.config" || { echo "    olddefconfig dropped $line"; return 1; }
-  done
-}
-expect "a configured output with mactosn and its three lists" configured
+sources=(pkgconf_1.8.1.orig.tar.xz tar_1.34+dfsg.orig.tar.xz patchelf_0.14.3.orig.tar.gz)
+for tarball in "${sources[@]}"; do
+  [ -f "$shelf/$tarball" ] && continue
+  echo "SKIPPED, real system not checked: Buildroot's build (put ${sources[*]} in $shelf)"
+  echo "Buildroot: $failures failed"; exit "$((failures > 0))"
+done
 
-printvars() {
-  make_in "$work/printvars.log" -s printvars VARS='MACTOSN_SITE MACTOSN_DEPENDENCIES MACTOSN_CONF_OPTS' QUOTED_VARS=YES
+# Debian's cross compiler, as configured (--with-sysroot=/), is what
+# Buildroot refuses as a distribution toolchain. A copy of its own, with a
+# sysroot-shaped target folder, is what Buildroot accepts.
+mkdir -p "$tc/bin" "$tc/lib" "$work/src"
+cp -a /usr/bin/arm-linux-gnueabihf-* "$tc/bin/" && cp -a /usr/lib/gcc-cross "$tc/lib/" && cp -a /usr/arm-linux-gnueabihf "$tc/"
+sysroot=$tc/arm-linux-gnueabihf
+mkdir -p "$sysroot/usr" && ln -s ../include ../lib "$sysroot/usr/"
+# "=" finds them in whatever sysroot is in force: Buildroot's staging.
+sed -i 's| /usr/arm-linux-gnueabihf/lib/| =/lib/|g' "$sysroot/lib/libc.so"
+for driver in gcc g++ cpp; do
+  rm "$tc/bin/arm-linux-gnueabihf-$driver"
+  cat >"$tc/bin/arm-linux-gnueabihf-$driver" <<EOF
+#!/bin/sh
+[ "\$*" = -v ] && { "\$0-12" -v 2>&1 | sed 's| --with-sysroot=/ | --with-sysroot=$sysroot |'; exit; }
+exec "\$0-12" --sysroot="$sysroot" "\$@"
+EOF
+  chmod +x "$tc/bin/arm-linux-gnueabihf-$driver"
+done
+for tarball in "${sources[@]}"; do tar -xf "$shelf/$tarball" -C "$work/src"; done
+# Buildroot patches no OVERRIDE_SRCDIR package, and without its patch
+# patchelf lacks --make-rpath-relative: fix-rpath then fails on every file,
+# silently, and keeps every run path. The patch is for 0.13; three of its
+# hunks are carried over by hand to 0.14's reworked code.
+port_patchelf_patch() {
+  { patch -p1 -f -s -r - <"$1" || true; } && python3 - "$1" src/patchelf.cc <<'EOF' && ./bootstrap.sh
+import sys
+patch, source = sys.argv[1:]
+lines = open(patch).read().split('\n')
+start = lines.index('+    /* Make the the RPATH relative to the specified path */')
+block = '\n'.join(line[1:] for line in lines[start + 2:lines.index('+    }', start)])
+text = open(source).read()
+for old, new in [
+        ('rpShrink, rpSet', 'rpShrink, rpMakeRelative, rpSet'),
+        ('void modifyRPath(RPathOp op, const', 'bool libFoundInRPath(const std::string &, const std::vector<std::string>,'
+         ' std::vector<bool> &);\n    void modifyRPath(RPathOp op, std::string rootDir, const'),
+        ('std::string newRPath);', 'std::string newRPath, const std::string & fileName);'),
+        ('        case rpAdd: {', '        case rpMakeRelative: {\n            if (!rpath) return;\n'
+         + block.replace('concatToRPath', 'appendRPath') + '\n            break;\n        }\n        case rpAdd: {')]:
+    assert text.count(old) == 1, old
+    text = text.replace(old, new)
+open(source, 'w').write(text)
+EOF
 }
-conf_opts() {
-  printvars || return 1
-  local words option want site
-  site=$(sed -n "s/^MACTOSN_SITE='\(.*\)'$/\1/p" "$work/printvars.log")
-  [ "$(realpath -m "$site")" = "$source" ] || { echo "    MACTOSN_SITE is '$site', not the checkout"; return 1; }
-  grep -q "^MACTOSN_DEPENDENCIES='.*host-python3" "$work/printvars.log" ||
-    { grep MACTOSN_DEPENDENCIES "$work/printvars.log"; echo "    expected host-python3 among the dependencies"; return 1; }
-  # The value as the configure's shell reads it: quoted by printvars, then split.
-  words=$(sed -n "s/^MACTOSN_CONF_OPTS=//p" "$work/printvars.log" |
-    python3 -c 'import shlex, sys; print("\n".join(shlex.split(shlex.split(sys.stdin.read())[0])))')
-  for want in -DCMAKE_INSTALL_PREFIX=/ZOR/System "-DMACTOSN_SERIAL_LIST=$lists/Maker List.csv" \
-      "-DMACTOSN_PREVIOUS_LIST=$lists/Maker List.previous.csv" "-DMACTOSN_LIST_CHANGES_ALLOWED=$lists/changes allowed.txt"; do
-    grep -qxF -- "$want" <<<"$words" || { echo "    MACTOSN_CONF_OPTS lacks the word '$want':"; sed 's/^/      /' <<<"$words"; return 1; }
-  done
-}
-expect "make printvars: the site is the checkout, host-python3 a dependency, each list one word of MACTOSN_CONF_OPTS" conf_opts
+(cd "$work/src/patchelf-0.14.3" && quiet "$work/patchelf.log" port_patchelf_patch "$buildroot"/package/patchelf/0001-*.patch)
 
-extracted() {
-  make_in "$work/extract.log" mactosn-extract || return 1
+br() { FORCE_UNSAFE_CONFIGURE=1 make -C "$buildroot" O="$output" "$@"; }  # tar's configure refuses root otherwise
+set_option() {  # NAME VALUE: in .config, or "" to unset
+  sed -i "/^$1=/d; /^# $1 is not set/d" "$output/.config"
+  [ -z "$2" ] || printf '%s=%s\n' "$1" "$2" >>"$output/.config"
+}
+mkdir -p "$output"
+printf '%s\n' BR2_arm=y BR2_cortex_a9=y BR2_ARM_ENABLE_VFP=y BR2_ARM_EABIHF=y BR2_ARM_FPU_VFPV3D16=y \
+  "BR2_DL_DIR=\"$work/dl\"" BR2_TOOLCHAIN_EXTERNAL=y BR2_TOOLCHAIN_EXTERNAL_CUSTOM=y \
+  BR2_TOOLCHAIN_EXTERNAL_PREINSTALLED=y "BR2_TOOLCHAIN_EXTERNAL_PATH=\"$tc\"" \
+  'BR2_TOOLCHAIN_EXTERNAL_CUSTOM_PREFIX="arm-linux-gnueabihf"' BR2_TOOLCHAIN_EXTERNAL_GCC_12=y \
+  BR2_TOOLCHAIN_EXTERNAL_HEADERS_6_1=y BR2_TOOLCHAIN_EXTERNAL_CUSTOM_GLIBC=y BR2_TOOLCHAIN_EXTERNAL_CXX=y \
+  '# BR2_TOOLCHAIN_EXTERNAL_INET_RPC is not set' BR2_TOOLCHAIN_EXTERNAL_OPENMP=y BR2_INIT_NONE=y \
+  BR2_SYSTEM_BIN_SH_NONE=y '# BR2_PACKAGE_BUSYBOX is not set' '# BR2_TARGET_ROOTFS_TAR is not set' \
+  BR2_PACKAGE_MACTOSN=y BR2_PACKAGE_MACTOSN_STANDIN_LIST=y >"$output/.config"
+cat >"$output/local.mk" <<EOF
+PKGCONF_OVERRIDE_SRCDIR = $work/src/pkgconf-1.8.1
+TAR_OVERRIDE_SRCDIR = $work/src/tar-1.34+dfsg
+PATCHELF_OVERRIDE_SRCDIR = $work/src/patchelf-0.14.3
+EOF
+quiet "$work/olddefconfig.log" br BR2_EXTERNAL="$source/packaging/br2-external" olddefconfig
+expect "with BR2_PACKAGE_MACTOSN_STANDIN_LIST=y and no list, make builds to a finalized target tree" \
+  quiet "$work/standin.log" br
+set_option BR2_PACKAGE_MACTOSN_STANDIN_LIST ""
+set_option BR2_PACKAGE_MACTOSN_SERIAL_LIST "\"$lists/Maker List.csv\""
+set_option BR2_PACKAGE_MACTOSN_PREVIOUS_LIST "\"$lists/previous.csv\""
+expect "against the previous list, make mactosn-reconfigure stops at the dropped and the changed row" \
+  refused_build "$work/refused.log" br mactosn-reconfigure
+set_option BR2_PACKAGE_MACTOSN_LIST_CHANGES_ALLOWED "\"$lists/allowed.txt\""
+expect "with the allowance, make mactosn-reconfigure and make finish the target tree" \
+  quiet "$work/allowed.log" br mactosn-reconfigure all
+
+expect "the tool in the target answers under qemu-arm, from the target's own libraries" \
+  answers_under_qemu "$tool" "$output/target"
+runpath_kept() {
+  "$output/host/bin/patchelf" --help 2>&1 | grep -q -- --make-rpath-relative ||
+    { echo "    host-patchelf lacks --make-rpath-relative: fix-rpath changed nothing"; return 1; }
+  runpath_is "$tool" /ZOR/System/Libs
+}
+expect "its RUNPATH /ZOR/System/Libs survives fix-rpath" runpath_kept
+package_files() {  # Buildroot's own record, then the package's folder in the target
+  local listed
+  listed=$(sed -n 's/^mactosn,//p' "$output/build/mactosn-1.0.0/.files-list.txt")
+  [ "$listed" = ./ZOR/System/bin/MACtoSN ] || { echo "    the package installed:" $listed; return 1; }
+  installed_exactly "$output/target/ZOR" /System/bin/MACtoSN /System/Libs
+}
+expect "the package installed the tool alone, and created /ZOR/System/Libs" package_files
+copied() {
   local got
-  got=$(cd "$output/build/mactosn-1.0.0" && find . -type f ! -name '.stamp_*' ! -name '.files-list*' | sed 's|^\./||' | sort)
+  got=$(cd "$output/build/mactosn-1.0.0" && find . -path ./buildroot-build -prune -o -type f \
+    ! -name '.stamp_*' ! -name '.files-list*' -print | sed 's|^\./||' | sort)
   [ "$got" = "$(cat "$work/expected")" ] ||
     { echo "    copied, against what git does not ignore:"; diff "$work/expected" - <<<"$got" | sed 's/^/      /'; return 1; }
 }
-expect "make mactosn-extract copies what git does not ignore, and nothing else" extracted
+expect "it was built from what git does not ignore, and nothing else" copied
+host_python() {
+  local python; python=$(sed -n 's/^Python3_EXECUTABLE:[A-Z]*=//p' "$output/build/mactosn-1.0.0/buildroot-build/CMakeCache.txt")
+  if compgen -G "$output/build/host-python3*" >/dev/null; then echo "    host-python3 was built"; return 1; fi
+  [ "$python" = "$(command -v python3)" ] || { echo "    the generator ran with '$python', not the host's $(command -v python3)"; return 1; }
+}
+expect "no host-python3: the generator ran with the host's Python" host_python
+
+set_option BR2_PACKAGE_MACTOSN_SERIAL_LIST '""'
+stops_unnamed() {
+  if br >"$work/unnamed.log" 2>&1; then echo "    built with no list named"; return 1; fi
+  grep -q 'mactosn.mk:[0-9]*: \*\*\* BR2_PACKAGE_MACTOSN_SERIAL_LIST is empty' "$work/unnamed.log" ||
+    { tail -n 5 "$work/unnamed.log"; return 1; }
+}
+expect "with no list named, make stops at BR2_PACKAGE_MACTOSN_SERIAL_LIST" stops_unnamed
+# `make legal-info` stops at the stand-in host-tar's license, whose hash is
+# tar 1.35's: the package's own legal-info goes into the folder it prepares.
+mkdir -p "$output/legal-info"
+expect "... while savedefconfig and mactosn-legal-info run" quiet "$work/unnamed-config.log" br savedefconfig mactosn-legal-info
+no_source_saved() {
+  grep -q '^"mactosn",' "$output/legal-info/manifest.csv" || { echo "    mactosn is not in the manifest"; return 1; }
+  [ -z "$(find "$output/legal-info" -name 'mactosn*')" ] || { echo "    saved:" $(find "$output/legal-info" -name 'mactosn*'); return 1; }
+}
+expect "legal-info saves none of the tool's source" no_source_saved
 echo "Buildroot: $failures failed"
 [ "$failures" = 0 ]

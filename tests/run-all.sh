@@ -53,8 +53,9 @@ want clang++ clang
 want_package libclang-rt-14-dev
 want busybox busybox
 # What the real BitBake asks of the host (HOSTTOOLS) beyond the above, and
-# Buildroot's copy of a local site and its check-package.
-for tool in chrpath cpio diffstat gawk rsync; do want "$tool" "$tool"; done
+# the real Buildroot (check-package, the tools it looks for before building,
+# and autoconf and automake for the configure patchelf's source lacks).
+for tool in chrpath cpio diffstat gawk rsync bc file patch unzip wget bzip2 autoconf automake; do want "$tool" "$tool"; done
 want_package locales
 want_package python3-magic
 want_package flake8

@@ -12,13 +12,19 @@ MACTOSN_SITE_METHOD = local
 # What git ignores (builds, caches) stays out of the copy.
 MACTOSN_OVERRIDE_SRCDIR_RSYNC_EXCLUSIONS = --filter=':- .gitignore'
 MACTOSN_LICENSE = PROPRIETARY
-# The list's generator runs on the build host.
-MACTOSN_DEPENDENCIES = host-python3
+MACTOSN_REDISTRIBUTE = NO
 MACTOSN_SUPPORTS_IN_SOURCE_BUILD = NO
+
+# The list's generator runs on the build host. Its own Python will do if
+# new enough; building host-python3 instead costs every integrator.
+MACTOSN_HOST_PYTHON3 := $(call suitable-host-package,python3,3.6 python3 python)
+ifeq ($(MACTOSN_HOST_PYTHON3),)
+MACTOSN_DEPENDENCIES += host-python3
+endif
 
 MACTOSN_CONF_OPTS = \
 	-DCMAKE_INSTALL_PREFIX=/ZOR/System \
-	-DPython3_EXECUTABLE=$(HOST_DIR)/bin/python3 \
+	-DPython3_EXECUTABLE=$(or $(MACTOSN_HOST_PYTHON3),$(HOST_DIR)/bin/python3) \
 	-DCMAKE_INTERPROCEDURAL_OPTIMIZATION=$(if $(BR2_ENABLE_LTO),ON,OFF) \
 	-DMACTOSN_FULLY_STATIC=$(if $(BR2_STATIC_LIBS),ON,OFF)
 
@@ -29,8 +35,13 @@ MACTOSN_PREVIOUS_LIST = $(call qstrip,$(BR2_PACKAGE_MACTOSN_PREVIOUS_LIST))
 MACTOSN_LIST_CHANGES_ALLOWED = $(call qstrip,$(BR2_PACKAGE_MACTOSN_LIST_CHANGES_ALLOWED))
 ifneq ($(MACTOSN_SERIAL_LIST),)
 MACTOSN_CONF_OPTS += -DMACTOSN_SERIAL_LIST=$(call MACTOSN_SHELL_WORD,$(MACTOSN_SERIAL_LIST))
-else ifeq ($(BR2_PACKAGE_MACTOSN),y)
-$(warning mactosn: BR2_PACKAGE_MACTOSN_SERIAL_LIST is empty, so the tool is built with the bundled stand-in list)
+endif
+# A tool built from the stand-in answers no real device: only on request.
+# Checked while building only, so that the configuration tools still run.
+ifeq ($(BR2_PACKAGE_MACTOSN)$(BR_BUILDING),yy)
+ifeq ($(MACTOSN_SERIAL_LIST)$(BR2_PACKAGE_MACTOSN_STANDIN_LIST),)
+$(error BR2_PACKAGE_MACTOSN_SERIAL_LIST is empty: name the maker's MAC-to-serial list, or set BR2_PACKAGE_MACTOSN_STANDIN_LIST to build with the bundled stand-in list, which no real device is in)
+endif
 endif
 ifneq ($(MACTOSN_PREVIOUS_LIST),)
 MACTOSN_CONF_OPTS += -DMACTOSN_PREVIOUS_LIST=$(call MACTOSN_SHELL_WORD,$(MACTOSN_PREVIOUS_LIST))
