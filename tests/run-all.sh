@@ -123,12 +123,14 @@ step() {
 # beside LEG NAME COMMAND...: the leg as `step` runs it, started now beside
 # the legs that follow, its output held in a file; `gather` waits for each
 # and shows its output and its verdict. Those started so spend most of their
-# time on one core: configure scripts, BitBake's parsing, dpkg's steps.
+# time on one core (configure scripts, BitBake's parsing, dpkg's steps), and
+# at a lower priority they take what the others leave of the second one.
 beside_legs=()
 beside() {
   [[ " ${legs[*]} " == *" $1 "* ]] || return 0
   echo "== $2: started beside the legs that follow"
   (
+    renice -n 10 -p "$BASHPID" >/dev/null
     summary=() failed=0
     step "$@" >"$out/$1.log" 2>&1 </dev/null
     printf '%s\n' "${summary[@]}" >"$out/$1.summary"
