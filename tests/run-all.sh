@@ -531,6 +531,8 @@ device_variants() {
 beside integrations "integrations: the real BitBake and Buildroot build the tool" integrations
 beside debian "Debian package for armhf, lintian" env MACTOSN_TEST_BUILD_DIR="$out" bash "$top/tests/debian_package.sh"
 step configure "configure checks" configure_checks
+# A minute on one core: while the legs beside it have work for the other.
+step fuzz "fuzz build and tests" build_and_test fuzz -DMACTOSN_FUZZ_SECONDS="${MACTOSN_FUZZ_SECONDS:-60}"
 step dev "host build and tests (dev)" build_and_test dev
 step install-refused "install after refused list" install_after_refused_list
 step list-bytes-ninja "rows follow the bytes of the lists and tooling (Ninja)" rows_follow_list_bytes Ninja
@@ -540,7 +542,6 @@ step device-static "device-static build and tests" device_static
 step sdk-variants "device SDK variants" device_variants
 step sanitize "sanitize build and tests" build_and_test sanitize
 step ubsan "ubsan build and tests" build_and_test ubsan
-step fuzz "fuzz build and tests" build_and_test fuzz -DMACTOSN_FUZZ_SECONDS="${MACTOSN_FUZZ_SECONDS:-60}"
 step reproducible "device build reproducible${device_python:+ (other folder, default Python)}" reproducible
 gather
 
