@@ -60,16 +60,13 @@ want_package locales
 want_package python3-magic
 want_package flake8
 sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
-# The Debian package's cross build; dh_shlibdeps reads the armhf C library's symbols.
-if [[ " ${legs[*]} " == *" debian "* ]]; then
-  dpkg --print-foreign-architectures | grep -qx armhf || $sudo dpkg --add-architecture armhf
-  for package in crossbuild-essential-armhf libc6-dev:armhf libstdc++-12-dev:armhf debhelper lintian; do want_package "$package"; done
-fi
-if ((${#need[@]})); then
+install_missing() {
+  ((${#need[@]})) || return 0
   echo "== installing: ${need[*]}"
   $sudo apt-get update -qq </dev/null
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${need[@]}" </dev/null
-fi
+}
+install_missing
 # BitBake runs only in this locale.
 if ! locale -a 2>/dev/null | grep -qix 'en_US.utf-*8'; then
   echo "== generating the locale en_US.UTF-8"
@@ -433,6 +430,19 @@ integrations() {
   return "$status"
 }
 
+# The Debian package's cross build, which installs what only it needs
+# (lintian, debhelper, the armhf C library whose symbols dh_shlibdeps
+# reads) first, beside the legs that do not.
+debian_package() {
+  need=()
+  dpkg --print-foreign-architectures | grep -qx armhf || $sudo dpkg --add-architecture armhf
+  for package in crossbuild-essential-armhf libc6-dev:armhf libstdc++-12-dev:armhf debhelper lintian; do
+    want_package "$package"
+  done
+  install_missing
+  MACTOSN_TEST_BUILD_DIR="$out" bash "$top/tests/debian_package.sh"
+}
+
 # The emulator ctest runs a build's ARM programs under, one word a line.
 test_emulator() {
   ctest --test-dir "$1" --show-only=json-v1 | python3 -c 'import json, sys
@@ -529,7 +539,7 @@ device_variants() {
 }
 
 beside integrations "integrations: the real BitBake and Buildroot build the tool" integrations
-beside debian "Debian package for armhf, lintian" env MACTOSN_TEST_BUILD_DIR="$out" bash "$top/tests/debian_package.sh"
+beside debian "Debian package for armhf, lintian" debian_package
 step configure "configure checks" configure_checks
 # A minute on one core: while the legs beside it have work for the other.
 step fuzz "fuzz build and tests" build_and_test fuzz -DMACTOSN_FUZZ_SECONDS="${MACTOSN_FUZZ_SECONDS:-60}"
