@@ -2,47 +2,28 @@
 
 get_filename_component(mactosn_list_tooling_dir "${CMAKE_CURRENT_LIST_DIR}/../data" ABSOLUTE)
 set(MACTOSN_ROWS_GENERATOR "${mactosn_list_tooling_dir}/gen_serial_rows.py")
-# Every module the generator runs: a change to any of them makes the rows again.
-set(MACTOSN_LIST_TOOLING
-  "${MACTOSN_ROWS_GENERATOR}"
-  "${mactosn_list_tooling_dir}/compare_serial_lists.py"
-  "${mactosn_list_tooling_dir}/serial_list.py"
-  "${mactosn_list_tooling_dir}/spreadsheet_damage.py")
-set(MACTOSN_ROWS_INPUTS_SCRIPT "${CMAKE_CURRENT_LIST_DIR}/SerialRowsInputs.cmake")
-
-# mactosn_bracket(VAR TEXT): TEXT as a CMake bracket argument, read back
-# unchanged whatever it holds.
-function(mactosn_bracket var text)
-  set(equals "")
-  while(TRUE)
-    string(FIND "${text}]" "]${equals}]" at)
-    if(at EQUAL -1)
-      break()
-    endif()
-    string(APPEND equals "=")
-  endwhile()
-  set(${var} "[${equals}[${text}]${equals}]" PARENT_SCOPE)
-endfunction()
 
 # mactosn_serial_rows(NAME LIST [PREVIOUS LIST [ALLOWED FILE]]): checks LIST
 # and generates its rows into the build folder, behind the custom target
-# mactosn_rows_NAME (properties ROWS_DIR, ROWS_FILE). A refused
-# list fails the build with the generator's FILE:LINE messages, and so does,
-# given a PREVIOUS list, a MAC of it that LIST drops or changes unless the
-# ALLOWED file names it. An empty PREVIOUS or ALLOWED is none. The build
-# shows 20 messages of each kind; the report beside the rows holds them all,
-# whatever the verdict.
+# mactosn_rows_NAME (properties ROWS_DIR, GENERATED_FILE, REPORT_FILE). A
+# refused list fails the build with the generator's FILE:LINE messages, and
+# so does, given a PREVIOUS list, a MAC of it that LIST drops or changes
+# unless the ALLOWED file names it. An empty PREVIOUS or ALLOWED is none.
+# The build shows 20 messages of each kind; the report beside the rows holds
+# them all, whatever the verdict.
 #
-# The rows follow the bytes of these files and of MACTOSN_LIST_TOOLING, not
-# their times: every build hashes them (mactosn_rows_NAME_inputs), and the
-# rows depend on the stamp of those hashes alone.
+# The rows follow the bytes of the lists and of the list tooling, not file
+# times, which `cp -p`, unzip and a re-pointed symlink leave old: every build
+# generates them afresh and copies them over the rows only where they
+# differ, so an unchanged list recompiles nothing. The generated file exists
+# only after a run that passed, which is what `cmake --install` asks.
 function(mactosn_serial_rows name list)
   cmake_parse_arguments(PARSE_ARGV 2 arg "" "PREVIOUS;ALLOWED" "")
   get_filename_component(list "${list}" ABSOLUTE)
   set(dir "${CMAKE_CURRENT_BINARY_DIR}/serial_rows_${name}")
   set(rows "${dir}/serial_rows.inc")
+  set(generated "${rows}.new")
   set(report "${dir}/list_report.txt")
-  set(stamp "${dir}/inputs.sha256")
   # A path is never made a list item: an unmatched "[" in it would swallow
   # the items after it. Each stays a variable of its own, and one quoted
   # argument of the command, which drops the empty ones.
@@ -63,47 +44,20 @@ function(mactosn_serial_rows name list)
     message(FATAL_ERROR "mactosn_serial_rows(${name}): ALLOWED needs a PREVIOUS list")
   endif()
 
-  # What the stamp is made from, read back by SerialRowsInputs.cmake.
-  mactosn_bracket(quoted "${stamp}")
-  set(code "set(stamp ${quoted})\n")
-  set(count 0)
-  foreach(file IN LISTS MACTOSN_LIST_TOOLING)
-    math(EXPR count "${count} + 1")
-    mactosn_bracket(quoted "${file}")
-    string(APPEND code "set(input_${count} ${quoted})\n")
-  endforeach()
-  foreach(input list previous allowed)
-    if(NOT "${${input}}" STREQUAL "")
-      math(EXPR count "${count} + 1")
-      mactosn_bracket(quoted "${${input}}")
-      string(APPEND code "set(input_${count} ${quoted})\n")
-    endif()
-  endforeach()
-  string(APPEND code "set(input_count ${count})\n")
-  file(WRITE "${dir}/inputs.cmake" "${code}")
-  add_custom_target(mactosn_rows_${name}_inputs
-    COMMAND "${CMAKE_COMMAND}" "-DINPUTS=${dir}/inputs.cmake" -P "${MACTOSN_ROWS_INPUTS_SCRIPT}"
-    BYPRODUCTS "${stamp}"
-    VERBATIM)
-
-  # The previous rows go first, so that a refused list leaves none behind
-  # whatever the generator does (`cmake --install` checks for them). -B:
-  # the generator imports its modules from the source tree, which must get
-  # no __pycache__.
-  add_custom_command(
-    OUTPUT "${rows}"
-    COMMAND "${CMAKE_COMMAND}" -E remove -f "${rows}"
+  # -B: the generator imports its modules from the source tree, which must
+  # get no __pycache__.
+  add_custom_target(mactosn_rows_${name}
     COMMAND "${CMAKE_COMMAND}" -E make_directory "${dir}"
+    COMMAND "${CMAKE_COMMAND}" -E remove -f "${generated}"
     COMMAND "${Python3_EXECUTABLE}" -B "${MACTOSN_ROWS_GENERATOR}" --report "${report}"
-            "${previous_option}" "${previous}" "${allowed_option}" "${allowed}" -- "${list}" "${rows}"
-    MAIN_DEPENDENCY "${stamp}"
-    BYPRODUCTS "${report}"
+            "${previous_option}" "${previous}" "${allowed_option}" "${allowed}" -- "${list}" "${generated}"
+    COMMAND "${CMAKE_COMMAND}" -E copy_if_different "${generated}" "${rows}"
+    BYPRODUCTS "${rows}" "${generated}" "${report}"
     COMMENT "${comment}"
     COMMAND_EXPAND_LISTS
     VERBATIM)
-  add_custom_target(mactosn_rows_${name} DEPENDS "${rows}")
-  add_dependencies(mactosn_rows_${name} mactosn_rows_${name}_inputs)
-  set_target_properties(mactosn_rows_${name} PROPERTIES ROWS_DIR "${dir}" ROWS_FILE "${rows}")
+  set_target_properties(mactosn_rows_${name} PROPERTIES
+    ROWS_DIR "${dir}" GENERATED_FILE "${generated}" REPORT_FILE "${report}")
 endfunction()
 
 # mactosn_use_rows(TARGET NAME): compiles TARGET, whose source is or includes
