@@ -14,13 +14,11 @@ for leg in "$@"; do
   [[ " ${all_legs[*]} " == *" $leg "* ]] || { echo "usage: $0 [LEG...]; the legs: ${all_legs[*]}" >&2; exit 2; }
 done
 legs=("${@:-${all_legs[@]}}")
-mkdir -p "$out"
+rm -rf "$out/verdicts" && mkdir -p "$out/verdicts"
 touch "$out/.run-started"
 
-summary=()
-failed=0
 # step LEG COMMAND...: the leg, if asked for, in a subshell that stops at its first failure; status 77 is
-# SKIPPED. The script goes on to the next leg either way.
+# SKIPPED. Its verdict goes to $out/verdicts, and the script goes on to the next leg either way.
 step() {
   local leg=$1 start=$SECONDS status verdict=passed
   shift
@@ -30,30 +28,17 @@ step() {
   ( set -e; "$@" )
   status=$?
   set -e
-  case $status in 0) ;; 77) verdict=SKIPPED ;; *) verdict=FAILED failed=1 ;; esac
-  summary+=("$(printf '%-16s %4d s  %s' "$leg" $((SECONDS - start)) "$verdict")")
+  case $status in 0) ;; 77) verdict=SKIPPED ;; *) verdict=FAILED ;; esac
+  printf '%-16s %4d s  %s\n' "$leg" $((SECONDS - start)) "$verdict" >"$out/verdicts/$leg"
 }
 # beside LEG COMMAND...: the leg as step runs it, started now beside the legs that follow (it spends most of
-# its time on one core), its output held until gather shows it.
-beside_legs=()
+# its time on one core); its output is shown once all are done.
+beside_logs=()
 beside() {
   [[ " ${legs[*]} " == *" $1 "* ]] || return 0
   echo "== $1: started beside the legs that follow"
-  (
-    summary=() failed=0
-    step "$@" >"$out/$1.log" 2>&1 </dev/null
-    printf '%s\n' "${summary[@]}" >"$out/$1.summary"
-    exit "$failed"
-  ) &
-  beside_legs+=("$1:$!")
-}
-gather() {
-  local entry
-  for entry in "${beside_legs[@]}"; do
-    wait "${entry#*:}" || failed=1
-    cat "$out/${entry%%:*}.log"
-    summary+=("$(cat "$out/${entry%%:*}.summary")")
-  done
+  step "$@" >"$out/$1.log" 2>&1 </dev/null &
+  beside_logs+=("$out/$1.log")
 }
 
 # build_and_test PRESET [CMAKE-ARGS...]: the preset's build in a folder of this run, and its tests (ctest
@@ -176,11 +161,10 @@ step sdk-variants device_variants
 step sanitize build_and_test sanitize
 step ubsan build_and_test ubsan
 step reproducible reproducible
-gather
-
+wait
+cat "${beside_logs[@]}" /dev/null
 echo "== summary"
-printf '%s\n' "${summary[@]}"
+cat "$out"/verdicts/*
 echo "total: $SECONDS s"
-counts=$(printf '%s\n' "${summary[@]}" | awk '{n[$NF]++} END {printf "%d passed, %d failed, %d skipped", n["passed"], n["FAILED"], n["SKIPPED"]}')
-echo "legs: $counts"
-exit "$failed"
+echo "legs: $(cat "$out"/verdicts/* | awk '{n[$NF]++} END {printf "%d passed, %d failed, %d skipped", n["passed"], n["FAILED"], n["SKIPPED"]}')"
+! grep -q FAILED "$out"/verdicts/*
