@@ -1,9 +1,6 @@
-// Walks the compiled-in serial table so one process can show every row,
-// which lets a test compare the whole list with what the tool answers.
-//
-// Usage: dump_serial_table [MISS...]
-// Looks up each MISS first, then prints the table's shape and all its pairs
-// as "MAC<TAB>SERIAL" lines, in the table's own order.
+// Usage: dump_serial_table [MISS...]. Looks up each MISS, then prints the
+// table's shape and every pair as "MAC<TAB>SERIAL", in the table's order, so
+// one process shows the whole list as the tool holds it.
 
 #define main macToSnMain
 #include "MACtoSN.cpp"
