@@ -336,9 +336,10 @@ class Generator(unittest.TestCase):
                 self.assertIn(b'    "q\\"b\\\\\\\\\\?\\?/\\303\\251";', rows)
 
     def test_command_line(self):
-        """In interpreters of their own: usage errors exit 2; after "--" a list may be named like an option."""
-        for name in ("list.csv", "--previous"):
-            pathlib.Path(self.folder.name, name).write_bytes(GOOD)
+        """In interpreters of their own: the exit status, 2 for a usage error; after "--" a list may be named
+        like an option."""
+        for name, data in (("list.csv", GOOD), ("--previous", GOOD), ("empty.csv", b"")):
+            pathlib.Path(self.folder.name, name).write_bytes(data)
         for script, args, status, said in [
                 (generator, ["list.csv", "rows.inc", "--allowed", "list.csv"], 2, "--allowed needs --previous"),
                 (generator, ["list.csv"], 2, "the following arguments are required"),
@@ -347,7 +348,8 @@ class Generator(unittest.TestCase):
                 (generator, ["list.csv", "rows.inc", "--report", "./list.csv"], 2, "same file as LIST.csv"),
                 (comparer, ["--report", "list.csv", "--", "--previous", "list.csv"], 2, "same file as NEW.csv"),
                 (generator, ["--", "--previous", "rows.inc"], 0, "--previous: 1 rows taken"),
-                (comparer, ["--allowed", os.devnull, "--", "--previous", "list.csv"], 0, "0 added, 0 dropped")]:
+                (comparer, ["--allowed", os.devnull, "--", "--previous", "list.csv"], 0, "0 added, 0 dropped"),
+                (comparer, ["list.csv", "empty.csv"], 1, "empty.csv:1: error: the list has no rows")]:
             with self.subTest(args=args):
                 result = subprocess.run([sys.executable, "-B", "-S", script.__file__] + args, cwd=self.folder.name,
                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
