@@ -13,15 +13,15 @@ FAILURE = b"Fail:Mac=%s Not Found In /ZOR/System/Config/BrenvicMACtoSerial.csv"
 REDIRECTS = (">closed-pipe ignoring SIGPIPE", ">closed-pipe", ">/dev/full", ">&-")
 
 
-def as_bytes(value):
-    return value if isinstance(value, bytes) else value.encode("utf-8")
-
-
 def evaluate(expression, where):
+    """The value, a string or a list of them, strings as UTF-8 bytes."""
     try:
-        return eval(expression, {"__builtins__": {}}, {})  # the transcript is ours, not input
+        value = eval(expression, {"__builtins__": {}}, {})  # the transcript is ours, not input
     except Exception as err:  # a broken transcript must name its line
         sys.exit(f"{where}: cannot read {expression!r}: {err}")
+    if isinstance(value, list):
+        return [item.encode("utf-8") if isinstance(item, str) else item for item in value]
+    return value.encode("utf-8") if isinstance(value, str) else value
 
 
 def parse(path):
@@ -33,10 +33,9 @@ def parse(path):
                 heading = line[3:]
             elif line.startswith("$ MACtoSN"):
                 command = line[len("$ MACtoSN"):].strip()
-                redirect = next((r for r in REDIRECTS if command.endswith(r)), None)
-                command = command[:-len(redirect)].strip() if redirect else command
+                redirect = next((r for r in REDIRECTS if command.endswith(r)), "")
                 cases.append({"where": where, "heading": heading, "redirect": redirect, "stderr": b"", "stdout": None,
-                              "status": None, "args": [as_bytes(a) for a in evaluate(f"[{command}]", where)]})
+                              "status": None, "args": evaluate(f"[{command[:len(command) - len(redirect)]}]", where)})
             elif cases and line.startswith(("stdout ", "stderr ", "status ")):
                 key, value = line.split(" ", 1)
                 case = cases[-1]
@@ -45,18 +44,17 @@ def parse(path):
                 elif key == "stdout" and value == "fail":
                     case["stdout"] = FAILURE % (case["args"][0] if case["args"] else b"")
                 else:
-                    case[key] = as_bytes(evaluate(value, where))
+                    case[key] = evaluate(value, where)
             elif line.strip() and not line.startswith("# "):
                 sys.exit(f"{where}: cannot read this line")
     for case in cases:
-        if case["status"] is None or (case["stdout"] is None and case["redirect"] is None):
+        if case["status"] is None or (case["stdout"] is None and not case["redirect"]):
             sys.exit(f"{case['where']}: a case needs its stdout and status")
     return cases
 
 
 def run(case, command):
-    redirect = case["redirect"] or ""
-    stdout, preexec = subprocess.PIPE, None
+    redirect, stdout, preexec = case["redirect"], subprocess.PIPE, None
     if redirect == ">/dev/full":
         stdout = os.open("/dev/full", os.O_WRONLY)
     elif redirect.startswith(">closed-pipe"):

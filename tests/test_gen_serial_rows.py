@@ -27,10 +27,11 @@ def serials(*serials, lettered=8):
         n // 64, n % 64 * 4, serial.replace('"', '""').encode()) for n, serial in enumerate(serials))
 
 
-# (name, list bytes, expected messages in order, each (line, text the message holds) or, of a kind not the table's,
-#  (line, kind, text) [, setup]). Line "list", "table" or "report": a message on that whole file; ("previous", N) or
-#  ("allowed", N): on line N of that file. A dict setup: the `errors` or `warnings` counted where messages were
-#  capped, and the `kinds` the summary names.
+# (name, list bytes, expected messages in order, each (line, text the message holds), or (line, kind, text) where
+#  the kind is not the table's [, setup]). Line "list", "table" or "report": a message on that whole file;
+#  ("previous", N) or ("allowed", N): on line N of that file. A dict setup may hold the `previous` list and the
+#  `allowed` MACs, the comparison's counts `compared` (added, dropped, changed), the `errors` or `warnings`
+#  counted where messages were capped, and the `kinds` the summary names.
 REFUSED = [
     ("lower-case MAC", GOOD + b"02:5e:a1:00:00:08,BV180100002\n", [(2, "upper-case")]),
     ("dashed MAC", GOOD + b"02-5E-A1-00-00-08,BV180100002\n", [(2, "02-5E-A1-00-00-08")]),
@@ -116,16 +117,15 @@ REFUSED = [
     ("disk full while writing", GOOD, [("table", "cannot write the table: File too large")], "disk full"),
     ("no report without its table", GOOD, [("report", "cannot write the report: No such file")], "no report folder"),
     ("list cut short of the previous one", rows_from(1, 3),
-     [(("previous", n), f"drops the MAC 02:5E:A1:00:00:{n:02X}") for n in range(4, 24)] + [("previous", "2 more "
-     "dropped MACs")], dict(previous=rows_from(1, 25), errors=22, compared=(0, 22, 0))),
+     [(("previous", n), f"drops the MAC 02:5E:A1:00:00:{n:02X}") for n in range(4, 24)]
+     + [("previous", "2 more dropped MACs")], dict(previous=rows_from(1, 25), errors=22, compared=(0, 22, 0))),
     ("one serial changed", rows_from(1, 2) + b"02:5E:A1:00:00:03,BV9\n",
      [(3, '02:5E:A1:00:00:03 now answers "BV9" instead of "BV3" (line 4 of the')],
      dict(previous=b"MAC,Serial\n" + rows_from(1, 3), compared=(0, 0, 1))),
     ("row dropped in the middle", rows_from(1, 1) + rows_from(3, 3), [(("previous", 2), '00:02, which answered "BV2"')],
      dict(previous=rows_from(1, 3), compared=(0, 1, 0))),
-    ("serial column sorted on its own", rows_from(1, 3, "BV{}0"), [(n, f'"BV{n}0" instead of "BV{4 - n}0"')
-     for n in (1, 3)], dict(previous=b"02:5E:A1:00:00:01,BV30\n02:5E:A1:00:00:02,BV20\n02:5E:A1:00:00:03,BV10\n",
-                               compared=(0, 0, 2))),
+    ("serials sorted alone", rows_from(1, 3, "BV{}0"), [(n, f'"BV{n}0" instead of "BV{4 - n}0"') for n in (1, 3)],
+     dict(previous=b"02:5E:A1:00:00:01,BV30\n02:5E:A1:00:00:02,BV20\n02:5E:A1:00:00:03,BV10\n", compared=(0, 0, 2))),
     ("stale allowance", GOOD, [(("allowed", 1), "02:5E:A1:00:00:04 is neither")],
      dict(previous=GOOD, allowed=b"02:5E:A1:00:00:04", compared=(0, 0, 0))),
     ("allowance mistyped", GOOD, [(("allowed", 2), 'found "02:5e:a1:00:00:08"'), (("previous", 2), "warning", "00:08")],
@@ -152,8 +152,8 @@ WARNED = [
     ("repeated row", SECOND + b"BV2\n" + GOOD, [(3, "repeats line 1 exactly")]),
     ("zero-width space", SECOND + "BV\u200b2\n".encode(), [(2, '"BV\\u200b2" holds the invisible character U+200B')]),
     ("soft hyphen", SECOND + "BV\u00ad2\n".encode(), [(2, '"BV\\xad2" holds the invisible character U+00AD')]),
-    # What spreadsheets made of plausible serials, in a list whose serials hold letters; the first on line
-    # `lettered` + 1.
+    # What spreadsheets made of plausible serials, in a list whose serials hold letters: the first of them is on
+    # line `lettered` + 1.
     ("numbers among serials with letters", serials("123", "100000", "45296", "4711001", "-5", "1 234", "8.15", "12.10",
      lettered=20), [(n, "is a number, where this list's serials hold letters") for n in range(21, 29)],
      dict(kinds="8 numbers where the serials hold letters")),
@@ -336,8 +336,7 @@ class Generator(unittest.TestCase):
                 self.assertIn(b'    "q\\"b\\\\\\\\\\?\\?/\\303\\251";', rows)
 
     def test_command_line(self):
-        """In interpreters of their own: the exit status, 2 for a usage error; after "--" a list may be named
-        like an option."""
+        """In interpreters of their own: usage errors exit 2, a refused list 1; "--" lets a list look like an option."""
         for name, data in (("list.csv", GOOD), ("--previous", GOOD), ("empty.csv", b"")):
             pathlib.Path(self.folder.name, name).write_bytes(data)
         for script, args, status, said in [
