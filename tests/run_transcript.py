@@ -1,11 +1,6 @@
 #!/usr/bin/env python3
-"""Runs a command-line transcript against MACtoSN and compares exact bytes.
-
-Usage: run_transcript.py TRANSCRIPT [--emulator CMD] TOOL
-
-The transcript format is described in tests/README.md. Standard output and
-error are compared byte for byte, with the exit status.
-"""
+"""Runs a command-line transcript (its format: tests/README.md) against MACtoSN, comparing standard output
+and error byte for byte, and the exit status. Usage: run_transcript.py TRANSCRIPT TOOL [--emulator CMD]"""
 
 import argparse
 import os
@@ -13,69 +8,58 @@ import signal
 import subprocess
 import sys
 
-FAILURE_PREFIX = b"Fail:Mac="
-FAILURE_SUFFIX = b" Not Found In /ZOR/System/Config/BrenvicMACtoSerial.csv"
+FAILURE = b"Fail:Mac=%s Not Found In /ZOR/System/Config/BrenvicMACtoSerial.csv"
 # Where a command line may send its standard output, written at its end.
 REDIRECTS = (">closed-pipe ignoring SIGPIPE", ">closed-pipe", ">/dev/full", ">&-")
 
 
-def as_bytes(value):
-    return value if isinstance(value, bytes) else value.encode("utf-8")
-
-
 def evaluate(expression, where):
+    """The value, a string or a list of them, strings as UTF-8 bytes."""
     try:
-        return eval(expression, {"__builtins__": {}}, {})  # the transcript is ours, not input
+        value = eval(expression, {"__builtins__": {}}, {})  # the transcript is ours, not input
     except Exception as err:  # a broken transcript must name its line
         sys.exit(f"{where}: cannot read {expression!r}: {err}")
+    if isinstance(value, list):
+        return [item.encode("utf-8") if isinstance(item, str) else item for item in value]
+    return value.encode("utf-8") if isinstance(value, str) else value
 
 
 def parse(path):
-    cases = []
-    heading = ""
+    cases, heading = [], ""
     with open(path, encoding="utf-8") as source:
         for number, raw in enumerate(source, 1):
-            line = raw.rstrip("\n")
-            where = f"{path}:{number}"
-            if not line.strip() or line.startswith("# "):
-                continue
+            line, where = raw.rstrip("\n"), f"{path}:{number}"
             if line.startswith("## "):
                 heading = line[3:]
             elif line.startswith("$ MACtoSN"):
                 command = line[len("$ MACtoSN"):].strip()
-                redirect = next((r for r in REDIRECTS if command.endswith(r)), None)
-                if redirect:
-                    command = command[: -len(redirect)].strip()
-                args = [as_bytes(a) for a in evaluate(f"[{command}]", where)]
-                cases.append({"where": where, "heading": heading, "args": args, "redirect": redirect,
-                              "stderr": b"", "stdout": None, "status": None})
+                redirect = next((r for r in REDIRECTS if command.endswith(r)), "")
+                cases.append({"where": where, "heading": heading, "redirect": redirect, "stderr": b"", "stdout": None,
+                              "status": None, "args": evaluate(f"[{command[:len(command) - len(redirect)]}]", where)})
             elif cases and line.startswith(("stdout ", "stderr ", "status ")):
                 key, value = line.split(" ", 1)
                 case = cases[-1]
                 if key == "status":
                     case["status"] = int(value)
                 elif key == "stdout" and value == "fail":
-                    mac = case["args"][0] if case["args"] else b""
-                    case["stdout"] = FAILURE_PREFIX + mac + FAILURE_SUFFIX
+                    case["stdout"] = FAILURE % (case["args"][0] if case["args"] else b"")
                 else:
-                    case[key] = as_bytes(evaluate(value, where))
-            else:
+                    case[key] = evaluate(value, where)
+            elif line.strip() and not line.startswith("# "):
                 sys.exit(f"{where}: cannot read this line")
     for case in cases:
-        if case["status"] is None or (case["stdout"] is None and case["redirect"] is None):
+        if case["status"] is None or (case["stdout"] is None and not case["redirect"]):
             sys.exit(f"{case['where']}: a case needs its stdout and status")
     return cases
 
 
 def run(case, command):
-    redirect = case["redirect"] or ""
-    stdout = subprocess.PIPE
+    redirect, stdout, preexec = case["redirect"], subprocess.PIPE, None
     if redirect == ">/dev/full":
         stdout = os.open("/dev/full", os.O_WRONLY)
     elif redirect.startswith(">closed-pipe"):
         reader, stdout = os.pipe()
         os.close(reader)
-    preexec = None
     if redirect == ">&-":
         # close_fds with pass_fds=() and stdout closed in the child: fd 1 is not inherited.
         preexec = lambda: os.close(1)
@@ -87,7 +71,7 @@ def run(case, command):
     finally:
         if stdout != subprocess.PIPE:
             os.close(stdout)
-    return result.stdout or b"", result.stderr, result.returncode
+    return {"stdout": result.stdout or b"", "stderr": result.stderr, "status": result.returncode}
 
 
 def shorten(data):
@@ -102,25 +86,15 @@ def main():
     parser.add_argument("--emulator", default="", help="';'-separated command that runs the tool")
     args = parser.parse_args()
     command = [part for part in args.emulator.split(";") if part] + [args.tool]
-
-    passed = failed = 0
-    for case in parse(args.transcript):
-        stdout, stderr, status = run(case, command)
-        problems = []
-        if case["stdout"] is not None and stdout != case["stdout"]:
-            problems.append(f"stdout {shorten(stdout)}, expected {shorten(case['stdout'])}")
-        if stderr != case["stderr"]:
-            problems.append(f"stderr {shorten(stderr)}, expected {shorten(case['stderr'])}")
-        if status != case["status"]:
-            problems.append(f"status {status}, expected {case['status']}")
+    failed, cases = 0, parse(args.transcript)
+    for case in cases:
+        got = run(case, command)
+        problems = [f"{key} {shorten(got[key])}, expected {shorten(case[key])}"
+                    for key in ("stdout", "stderr", "status") if case[key] is not None and got[key] != case[key]]
         if problems:
             failed += 1
-            print(f"FAIL {case['where']} [{case['heading']}]")
-            for problem in problems:
-                print(f"  {problem}")
-        else:
-            passed += 1
-    print(f"{passed} passed, {failed} failed")
+            print(f"FAIL {case['where']} [{case['heading']}]\n  " + "\n  ".join(problems))
+    print(f"{len(cases) - failed} passed, {failed} failed")
     return 1 if failed else 0
 
 

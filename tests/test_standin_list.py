@@ -1,9 +1,6 @@
 #!/usr/bin/env python3
-"""The bundled stand-in list: its script makes it byte for byte, and it has the
-shape of the maker's list that the tool and its tests are built around.
-
-Usage: test_standin_list.py DATA_DIR
-"""
+"""The bundled stand-in list: its script makes it byte for byte, and it has the shape of the maker's list
+that the tool and its tests are built around. Usage: test_standin_list.py DATA_DIR"""
 
 import collections
 import csv
@@ -14,16 +11,13 @@ import subprocess
 import sys
 import unittest
 
-DATA = None
-
 
 class StandinList(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         with open(os.path.join(DATA, "BrenvicMACtoSerial.csv"), "rb") as source:
             cls.committed = source.read()
-        rows = list(csv.reader(io.StringIO(cls.committed.decode("ascii"), newline="")))
-        cls.header, cls.rows = rows[0], rows[1:]
+        cls.rows = list(csv.reader(io.StringIO(cls.committed.decode("ascii"), newline="")))[1:]
 
     def test_script_makes_the_committed_list(self):
         made = subprocess.run([sys.executable, os.path.join(DATA, "make_standin_list.py")],
@@ -32,9 +26,7 @@ class StandinList(unittest.TestCase):
 
     def test_macs(self):
         macs = [mac for mac, _ in self.rows]
-        self.assertEqual(len(macs), 28798)
-        self.assertEqual(macs, sorted(macs))
-        self.assertEqual(len(set(macs)), len(macs))
+        self.assertEqual((len(macs), len(set(macs)), macs), (28798, 28798, sorted(macs)))
         self.assertEqual({mac[:8] for mac in macs}, {"02:5E:A1"})
         last_groups = [int(mac[-2:], 16) for mac in macs]
         self.assertNotEqual(last_groups[0] % 4, 0)
@@ -45,12 +37,9 @@ class StandinList(unittest.TestCase):
     def test_serials(self):
         serials = [serial for _, serial in self.rows]
         self.assertEqual(len(set(serials)), len(serials))
-        lengths = collections.Counter(len(s) for s in serials)
-        self.assertEqual(lengths, {11: 28292, 9: 440, 12: 59, 10: 4, 6: 2, 8: 1})
-        dashed = [s for s in serials if "-" in s]
-        self.assertEqual(len(dashed), 10)
-        odd = [s for s in serials if not re.fullmatch(r"[A-Z0-9-]+", s)]
-        self.assertEqual(odd, ["#NAME?"])
+        self.assertEqual(collections.Counter(map(len, serials)), {11: 28292, 9: 440, 12: 59, 10: 4, 6: 2, 8: 1})
+        self.assertEqual(sum("-" in serial for serial in serials), 10)
+        self.assertEqual([serial for serial in serials if not re.fullmatch(r"[A-Z0-9-]+", serial)], ["#NAME?"])
 
 
 if __name__ == "__main__":
