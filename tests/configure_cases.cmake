@@ -43,19 +43,15 @@ configure_case(allowed_alone "MACTOSN_LIST_CHANGES_ALLOWED names changes against
 configure_case(old_python "need Python ${MACTOSN_PYTHON_MINIMUM} or newer on the build host; found Python 3[.]5[.]10"
   -DPython3_EXECUTABLE=${CMAKE_CURRENT_SOURCE_DIR}/python3.5)
 # A list path holding what CMake or make would read in it (the paths that
-# build are in list_rebuilds.sh): each such part once, and each option once.
-foreach(case "semicolon|MACTOSN_SERIAL_LIST|a$<SEMICOLON>b|';', where CMake splits a list"
-    "backslash|MACTOSN_SERIAL_LIST|a\\b|a backslash" "line_end|MACTOSN_SERIAL_LIST|a\nb|a line end"
-    "genex|MACTOSN_SERIAL_LIST|$<1:$><x>|'[$]<', which CMake takes"
-    "make_variable|MACTOSN_PREVIOUS_LIST|$(x)|'[$][(]', which make takes"
-    "allowed_semicolon|MACTOSN_LIST_CHANGES_ALLOWED|a$<SEMICOLON>b|';'")
-  string(REPLACE "|" ";" case "${case}")
-  list(GET case 0 name)
-  list(GET case 1 option)
-  list(GET case 2 part)
-  list(GET case 3 why)
-  configure_case(path_${name} "${option}: the path holds ${why}" "-D${option}=/lists/${part}/list.csv")
-endforeach()
+# build are in list_rebuilds.sh): each such part once, each option once.
+configure_case(path_semicolon "MACTOSN_SERIAL_LIST: the path holds ';', where CMake splits a list"
+  "-DMACTOSN_SERIAL_LIST=/a$<SEMICOLON>b.csv")
+configure_case(path_backslash "MACTOSN_SERIAL_LIST: the path holds a backslash" "-DMACTOSN_SERIAL_LIST=/a\\b.csv")
+configure_case(path_line_end "MACTOSN_SERIAL_LIST: the path holds a line end" "-DMACTOSN_SERIAL_LIST=/a\nb.csv")
+configure_case(path_genex "MACTOSN_SERIAL_LIST: the path holds '[$]<'" "-DMACTOSN_SERIAL_LIST=/$<1:$><x>.csv")
+configure_case(path_make_variable "MACTOSN_PREVIOUS_LIST: the path holds '[$][(]'" "-DMACTOSN_PREVIOUS_LIST=/$(x).csv")
+configure_case(path_allowed "MACTOSN_LIST_CHANGES_ALLOWED: the path holds ';'"
+  "-DMACTOSN_LIST_CHANGES_ALLOWED=/a$<SEMICOLON>b.csv")
 
 # A list other than the stand-in, without the last release's list, gets one
 # warning that says what goes unnoticed; with it, or with the stand-in, none.
