@@ -15,11 +15,10 @@ def serials(*serials, lettered=8):
     return rows_from(1, lettered) + b"".join(b'02:5E:A1:01:%02X:%02X,"%s"\n' % (
         n // 64, n % 64 * 4, serial.replace('"', '""').encode()) for n, serial in enumerate(serials))
 
-# (name, list bytes, expected messages in order, each (line, text the message holds), or (line, kind, text) where
-#  the kind is not the table's [, setup]). Line "list", "table" or "report": a message on that whole file;
-#  ("previous", N) or ("allowed", N): on line N of that file. A dict setup may hold the `previous` list and the
-#  `allowed` MACs, the comparison's counts `compared` (added, dropped, changed), the `errors` or `warnings`
-#  counted where messages were capped, and the `kinds` the summary names.
+# (name, list bytes, expected messages in order, each (line, text it holds) or (line, kind, text) where the kind is not
+#  the table's [, setup]). Line "list", "table" or "report": on that whole file; ("previous", N) or ("allowed", N): on
+#  line N of that file. A dict setup may hold the `previous` list, the `allowed` MACs, the comparison's counts
+#  `compared` (added, dropped, changed), `errors` or `warnings` counted where capped, and the `kinds` the summary names.
 REFUSED = [
     ("lower-case MAC", GOOD + b"02:5e:a1:00:00:08,BV180100002\n", [(2, "upper-case")]),
     ("dashed MAC", GOOD + b"02-5E-A1-00-00-08,BV180100002\n", [(2, "02-5E-A1-00-00-08")]),
@@ -137,8 +136,7 @@ WARNED = [
     ("repeated row", SECOND + b"BV2\n" + GOOD, [(3, "repeats line 1 exactly")]),
     ("zero-width space", SECOND + "BV\u200b2\n".encode(), [(2, '"BV\\u200b2" holds the invisible character U+200B')]),
     ("soft hyphen", SECOND + "BV\u00ad2\n".encode(), [(2, '"BV\\xad2" holds the invisible character U+00AD')]),
-    # What spreadsheets made of plausible serials, in a list whose serials hold letters: the first of them is on
-    # line `lettered` + 1.
+    # What spreadsheets made of plausible serials, in a list of lettered serials; the first is on line `lettered` + 1.
     ("numbers among serials with letters", serials("123", "100000", "45296", "4711001", "-5", "1 234", "8.15", "12.10",
      lettered=20), [(n, "is a number, where this list's serials hold letters") for n in range(21, 29)],
      dict(kinds="8 numbers where the serials hold letters")),
@@ -176,7 +174,6 @@ TAKEN = [
     ("byte-order mark, CRLF, quotes, blank lines",
      b'\xef\xbb\xbf"MAC","Serial"\r\n\r\n"02:5E:A1:00:00:04","BV1"\r\n02:5E:A1:00:00:08,BV2\r\n\r\n', 2, "MAC,Serial"),
     ("quoted fields", b'"02:5E:A1:00:00:04","BV-1"\n', 1, None),
-    # Every shape of serial the maker's list holds, and numbers where all serials are numbers.
     ("the maker's serials", b"".join(b"02:5E:A1:00:00:%02X,%s\n" % (n * 4, serial) for n, serial in enumerate(
         [b"BV180100001", b"BR1744073", b"BVX180100001", b"BV2007-00123", b"RMA-000417", b"P00172", b"PROTO017"])),
      7, None),
@@ -261,8 +258,7 @@ class Generator(unittest.TestCase):
         return report
 
     def check_verdicts(self, table, status, kind):
-        for name, data, expected, *setup in table:
-            setup = setup[0] if setup else None
+        for name, data, expected, setup, *_ in (case + (None,) for case in table):
             with self.subTest(name):
                 result, paths, rows = self.run_generator(data, setup)
                 stdout, stderr, found = text(result.stdout), text(result.stderr), messages(result.stderr)
