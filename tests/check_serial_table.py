@@ -3,17 +3,9 @@
 table, and the table has the list's shape. Usage: check_serial_table.py LIST.csv DUMP_PROGRAM [--emulator CMD]
 [--fingerprint-in EXE], where EXE must carry the list's SHA-256 and row count as text."""
 
-import argparse
-import collections
-import csv
-import hashlib
-import io
-import re
-import subprocess
-import sys
+import argparse, collections, csv, hashlib, io, pathlib, re, subprocess, sys
 
 ANY_MAC = re.compile(r"(?:[0-9A-Fa-f]{2}[:-]){5}[0-9A-Fa-f]{2}")
-
 
 def main():
     parser = argparse.ArgumentParser()
@@ -23,8 +15,7 @@ def main():
     parser.add_argument("--fingerprint-in", help="executable that must name the list it was built from")
     args = parser.parse_args()
 
-    with open(args.list, "rb") as source:
-        data = source.read()
+    data = pathlib.Path(args.list).read_bytes()
     rows = [row for row in csv.reader(io.StringIO(data.decode("utf-8-sig"), newline="")) if row]
     rows = rows[1:] if rows and not ANY_MAC.fullmatch(rows[0][0]) else rows
     pairs = {}
@@ -54,8 +45,8 @@ def main():
     failures += [f"{mac!r} is in the table but not in the list" for mac in table.keys() - pairs.keys()]
     if args.fingerprint_in:
         expected = f"MACtoSN list sha256={hashlib.sha256(data).hexdigest()} rows={len(rows)}".encode()
-        with open(args.fingerprint_in, "rb") as executable:
-            carried = re.findall(rb"MACtoSN list sha256=[0-9a-f]{64} rows=[0-9]+(?=\0)", executable.read())
+        carried = re.findall(rb"MACtoSN list sha256=[0-9a-f]{64} rows=[0-9]+(?=\0)",
+                             pathlib.Path(args.fingerprint_in).read_bytes())
         if not carried or any(text != expected for text in carried):
             failures.append(f"{args.fingerprint_in} carries {carried}, expected {expected!r}")
 
@@ -66,7 +57,6 @@ def main():
         return 1
     print(f"{len(pairs)} pairs of {len(rows)} rows came back byte for byte")
     return 0
-
 
 if __name__ == "__main__":
     sys.exit(main())

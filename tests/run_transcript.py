@@ -2,16 +2,11 @@
 """Runs a command-line transcript (its format: tests/README.md) against MACtoSN, comparing standard output
 and error byte for byte, and the exit status. Usage: run_transcript.py TRANSCRIPT TOOL [--emulator CMD]"""
 
-import argparse
-import os
-import signal
-import subprocess
-import sys
+import argparse, os, signal, subprocess, sys
 
 FAILURE = b"Fail:Mac=%s Not Found In /ZOR/System/Config/BrenvicMACtoSerial.csv"
 # Where a command line may send its standard output, written at its end.
 REDIRECTS = (">closed-pipe ignoring SIGPIPE", ">closed-pipe", ">/dev/full", ">&-")
-
 
 def evaluate(expression, where):
     """The value, a string or a list of them, strings as UTF-8 bytes."""
@@ -22,7 +17,6 @@ def evaluate(expression, where):
     if isinstance(value, list):
         return [item.encode("utf-8") if isinstance(item, str) else item for item in value]
     return value.encode("utf-8") if isinstance(value, str) else value
-
 
 def parse(path):
     cases, heading = [], ""
@@ -52,7 +46,6 @@ def parse(path):
             sys.exit(f"{case['where']}: a case needs its stdout and status")
     return cases
 
-
 def run(case, command):
     redirect, stdout, preexec = case["redirect"], subprocess.PIPE, None
     if redirect == ">/dev/full":
@@ -73,11 +66,9 @@ def run(case, command):
             os.close(stdout)
     return {"stdout": result.stdout or b"", "stderr": result.stderr, "status": result.returncode}
 
-
 def shorten(data):
     text = repr(data)
     return text if len(text) <= 200 else text[:120] + f"... ({len(data)} bytes)"
-
 
 def main():
     parser = argparse.ArgumentParser()
@@ -96,7 +87,6 @@ def main():
             print(f"FAIL {case['where']} [{case['heading']}]\n  " + "\n  ".join(problems))
     print(f"{len(cases) - failed} passed, {failed} failed")
     return 1 if failed else 0
-
 
 if __name__ == "__main__":
     sys.exit(main())

@@ -2,36 +2,23 @@
 """The generator's verdicts on small lists: what it refuses, warns about and takes, alone and against
 a previous list, where the comparison must agree. Usage: test_gen_serial_rows.py GENERATOR"""
 
-import hashlib
-import io
-import os
-import pathlib
-import re
-import resource
-import subprocess
-import sys
-import tempfile
-import unittest
+import hashlib, io, os, pathlib, re, resource, subprocess, sys, tempfile, unittest
 
 GOOD = b"02:5E:A1:00:00:04,BV180100001\n"
 SECOND = GOOD + b"02:5E:A1:00:00:08,"
 
-
 def rows_from(first, last, serial="BV{}"):
     return b"".join(f"02:5E:A1:00:00:{n:02X},{serial.format(n)}\n".encode() for n in range(first, last + 1))
-
 
 def serials(*serials, lettered=8):
     """`lettered` rows whose serials hold letters, then one row a serial of `serials`, quoted as an export quotes it."""
     return rows_from(1, lettered) + b"".join(b'02:5E:A1:01:%02X:%02X,"%s"\n' % (
         n // 64, n % 64 * 4, serial.replace('"', '""').encode()) for n, serial in enumerate(serials))
 
-
-# (name, list bytes, expected messages in order, each (line, text the message holds), or (line, kind, text) where
-#  the kind is not the table's [, setup]). Line "list", "table" or "report": a message on that whole file;
-#  ("previous", N) or ("allowed", N): on line N of that file. A dict setup may hold the `previous` list and the
-#  `allowed` MACs, the comparison's counts `compared` (added, dropped, changed), the `errors` or `warnings`
-#  counted where messages were capped, and the `kinds` the summary names.
+# (name, list bytes, expected messages in order, each (line, text it holds) or (line, kind, text) where the kind is not
+#  the table's [, setup]). Line "list", "table" or "report": on that whole file; ("previous", N) or ("allowed", N): on
+#  line N of that file. A dict setup may hold the `previous` list, the `allowed` MACs, the comparison's counts
+#  `compared` (added, dropped, changed), `errors` or `warnings` counted where capped, and the `kinds` the summary names.
 REFUSED = [
     ("lower-case MAC", GOOD + b"02:5e:a1:00:00:08,BV180100002\n", [(2, "upper-case")]),
     ("dashed MAC", GOOD + b"02-5E-A1-00-00-08,BV180100002\n", [(2, "02-5E-A1-00-00-08")]),
@@ -50,7 +37,6 @@ REFUSED = [
      + [("list", ": 1 more row without two fields, not shown")], dict(errors=21)),
     ("a semicolon export of many rows", rows_from(1, 30).replace(b",", b";"), [(n, "separated by semicolons")
      for n in range(1, 21)] + [("list", "10 more rows without two fields, not shown")], dict(errors=30)),
-    # What data tools wrote of a list, each from its defaults.
     ("index column, as pandas writes it", b",MAC Address,Serial Number\n0," + GOOD + b"1,02:5E:A1:00:00:08,BV2\n",
      [(n, "found 3 (the list's first column numbers the rows") for n in (1, 2, 3)]),
     ("row names, as R writes them", b'"","MAC.Address","Serial.Number"\n"1","02:5E:A1:00:00:04","BV1"\n',
@@ -61,11 +47,9 @@ REFUSED = [
     ("empty serial", SECOND + b"\n", [(2, 'empty (a data tool may have read "NA"')]),
     ("sentinel serial", SECOND + b"0\n", [(2, '"0" would be reported as not found (a number')]),
     ("failure-looking serial", SECOND + b"Fail:Mac=1\n", [(2, "Fail:Mac=")]),
-    ("tab in serial", SECOND + b"BV\t1\n", [(2, "U+0009")]),
+    ("tab in serial", SECOND + b"BV\t1\n", [(2, "U+0009")]), ("DEL in serial", SECOND + b"BV\x7f1\n", [(2, "U+007F")]),
     ("line end in quoted serial", SECOND + b'"BV\n1"\n', [(2, "U+000A")]),
     ("line separator in MAC", GOOD + "02:5E:A1:00:00:08\u2028,BV2\n".encode(), [(2, ':08\\u2028"')]),
-    ("DEL in serial", SECOND + b"BV\x7f1\n", [(2, "U+007F")]),
-    ("NUL in serial", SECOND + b"BV\x001\n", [(2, "a NUL byte")]),
     ("NUL in MAC", GOOD + b"02:5E:A1:00:00:0\x00,BV1\n", [(2, "a NUL byte")]),
     ("UTF-16, no byte-order mark", "MAC,Serial\r\n".encode("utf-16-le"),
      [(1, "a NUL byte, which no text list holds (the file reads as UTF-16, little-endian without")]),
@@ -88,11 +72,11 @@ REFUSED = [
      '"ÉT"')]),
     ("UTF-16 export", "MAC,Serial\r\n".encode("utf-16"), [(1, 'not UTF-8 but UTF-16, little-endian')]),
     ("binary junk", bytes(range(256)) * 64, [(3, "byte 0x80")]),
+    ("NUL in serial", SECOND + b"BV\x001\n", [(2, "a NUL byte")]),
     ("not UTF-8 after a byte-order mark", b"\xef\xbb\xbfMAC,Serial\n\xff2:5E:A1:00:00:08,BV2\n", [(2, "0xFF")]),
     ("not UTF-8, CR line ends", GOOD.replace(b"\n", b"\r") * 2 + b"02:5E:A1:00:00:08,\xc9\r", [(3, "0xC9")]),
     ("a line of nothing but NULs", GOOD + b"\x00" * 100000 + b"\n", [(2, "a NUL byte")]),
-    ("no rows", b"", [(1, "no rows")]),
-    ("header only", b"MAC,Serial\r\n\r\n", [(1, "no rows")]),
+    ("no rows", b"", [(1, "no rows")]), ("header only", b"MAC,Serial\r\n\r\n", [(1, "no rows")]),
     ("lower-case first row is no header", b"02:5e:a1:00:00:04,BV1\n" + GOOD, [(1, "MAC")]),
     ("first MAC a digit short", b"02:5E:A1:00:00:4,BV1\n" + GOOD, [(1, "MAC")]),
     ("first MAC after a space", b" 02:5E:A1:00:00:04,BV1\n", [(1, "MAC")]),
@@ -152,8 +136,7 @@ WARNED = [
     ("repeated row", SECOND + b"BV2\n" + GOOD, [(3, "repeats line 1 exactly")]),
     ("zero-width space", SECOND + "BV\u200b2\n".encode(), [(2, '"BV\\u200b2" holds the invisible character U+200B')]),
     ("soft hyphen", SECOND + "BV\u00ad2\n".encode(), [(2, '"BV\\xad2" holds the invisible character U+00AD')]),
-    # What spreadsheets made of plausible serials, in a list whose serials hold letters: the first of them is on
-    # line `lettered` + 1.
+    # What spreadsheets made of plausible serials, in a list of lettered serials; the first is on line `lettered` + 1.
     ("numbers among serials with letters", serials("123", "100000", "45296", "4711001", "-5", "1 234", "8.15", "12.10",
      lettered=20), [(n, "is a number, where this list's serials hold letters") for n in range(21, 29)],
      dict(kinds="8 numbers where the serials hold letters")),
@@ -182,17 +165,15 @@ WARNED = [
 
 # (name, list bytes, rows taken, header skipped [, setup])
 TAKEN = [
-    ("plain", GOOD, 1, None),
+    ("plain", GOOD, 1, None), ("byte-order mark, no header", b"\xef\xbb\xbf" + GOOD, 1, None),
     ("header", b"MAC Address,Serial Number\n" + GOOD, 1, "MAC Address,Serial Number"),
     ("header named like a spreadsheet's", b"Column1,Column2\n" + GOOD, 1, "Column1,Column2"),
     ("header in snake case", b"mac_address,serial\n" + GOOD, 1, "mac_address,serial"),
     ("header as R writes it", b'"MAC.Address","Serial.Number"\n' + GOOD, 1, "MAC.Address,Serial.Number"),
     ("header with dashes", b"mac-address,serial-number\n" + GOOD, 1, "mac-address,serial-number"),
-    ("byte-order mark, no header", b"\xef\xbb\xbf" + GOOD, 1, None),
     ("byte-order mark, CRLF, quotes, blank lines",
      b'\xef\xbb\xbf"MAC","Serial"\r\n\r\n"02:5E:A1:00:00:04","BV1"\r\n02:5E:A1:00:00:08,BV2\r\n\r\n', 2, "MAC,Serial"),
     ("quoted fields", b'"02:5E:A1:00:00:04","BV-1"\n', 1, None),
-    # Every shape of serial the maker's list holds, and numbers where all serials are numbers.
     ("the maker's serials", b"".join(b"02:5E:A1:00:00:%02X,%s\n" % (n * 4, serial) for n, serial in enumerate(
         [b"BV180100001", b"BR1744073", b"BVX180100001", b"BV2007-00123", b"RMA-000417", b"P00172", b"PROTO017"])),
      7, None),
@@ -206,20 +187,17 @@ TAKEN = [
     ("previous list with more warnings than are shown", GOOD, 1, None, dict(previous=GOOD * 22, compared=(0, 0, 0))),
 ]
 
-
 def text(data):
     return data.decode("utf-8", "surrogateescape")
-
 
 def messages(output):
     return [line for line in text(output).splitlines() if ": error: " in line or ": warning: " in line]
 
-
-def run(script, args, preexec=None, apart=False):
-    """`script`'s main on `args` in this interpreter; `apart`, or with `preexec`, in one of its own."""
-    if apart or preexec:
+def run(script, args, preexec=None, apart=False, cwd=None):
+    """`script`'s main on `args` in this interpreter; `apart`, or with `preexec` or `cwd`, in one of its own."""
+    if apart or preexec or cwd:
         return subprocess.run([os.fsencode(arg) for arg in [sys.executable, "-B", "-S", script.__file__] + args],
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60, preexec_fn=preexec)
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60, preexec_fn=preexec, cwd=cwd)
     saved, streams = (sys.stdout, sys.stderr), (io.TextIOWrapper(io.BytesIO()), io.TextIOWrapper(io.BytesIO()))
     sys.stdout, sys.stderr = streams
     try:
@@ -227,7 +205,6 @@ def run(script, args, preexec=None, apart=False):
     finally:
         sys.stdout, sys.stderr = saved
     return subprocess.CompletedProcess(args, status, *(s.flush() or s.buffer.getvalue() for s in streams))
-
 
 class Generator(unittest.TestCase):
     def setUp(self):
@@ -240,10 +217,9 @@ class Generator(unittest.TestCase):
         files = {"list": folder / os.fsdecode(name),
                  "table": folder / ("missing" * (setup == "no output folder")) / "rows.inc",
                  "report": folder / ("missing" * (setup == "no report folder")) / "report.txt"}
-        for key in ("previous", "allowed") if isinstance(setup, dict) else ():
-            if setup.get(key) is not None:
-                files[key] = folder / key
-                files[key].write_bytes(setup[key])
+        for key in {"previous", "allowed"}.intersection(setup if isinstance(setup, dict) else ()):
+            files[key] = folder / key
+            files[key].write_bytes(setup[key])
         files["list"].mkdir() if setup == "list is a folder" else files["list"].write_bytes(data)
         if setup == "output is a folder":
             files["table"].mkdir()
@@ -282,8 +258,7 @@ class Generator(unittest.TestCase):
         return report
 
     def check_verdicts(self, table, status, kind):
-        for name, data, expected, *setup in table:
-            setup = setup[0] if setup else None
+        for name, data, expected, setup, *_ in (case + (None,) for case in table):
             with self.subTest(name):
                 result, paths, rows = self.run_generator(data, setup)
                 stdout, stderr, found = text(result.stdout), text(result.stderr), messages(result.stderr)
@@ -350,11 +325,9 @@ class Generator(unittest.TestCase):
                 (comparer, ["--allowed", os.devnull, "--", "--previous", "list.csv"], 0, "0 added, 0 dropped"),
                 (comparer, ["list.csv", "empty.csv"], 1, "empty.csv:1: error: the list has no rows")]:
             with self.subTest(args=args):
-                result = subprocess.run([sys.executable, "-B", "-S", script.__file__] + args, cwd=self.folder.name,
-                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+                result = run(script, args, cwd=self.folder.name)
                 self.assertEqual(result.returncode, status, result.stderr)
                 self.assertIn(said, (result.stderr if status else result.stdout).decode())
-
 
 if __name__ == "__main__":
     sys.path.insert(0, os.path.dirname(os.path.abspath(sys.argv.pop(1))))

@@ -1,8 +1,6 @@
-// libFuzzer target: any bytes as the tool's first argument, through main,
-// checked against the tool's rule. A text of MAC form that is a key of the
-// list gives its serial; anything else gives the failure line echoing the
-// text unchanged; the status is 0 either way. The oracle below shares no
-// code with the tool: its own form check and its own copy of the rows.
+// libFuzzer target: any bytes as the tool's first argument, through main, against the tool's rule: a text of MAC
+// form that is a key of the list gives its serial, anything else the failure line echoing it unchanged, status 0
+// either way. The oracle shares no code with the tool: its own form check and its own copy of the rows.
 
 #define main macToSnMain
 #include "MACtoSN.cpp"
@@ -14,20 +12,14 @@
 #include <sstream>
 
 namespace {
-
 bool hasMacForm(const std::string& text) {
-    if (text.size() != 17) {
-        return false;
-    }
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    bool form = text.size() == 17;
+    for (std::size_t i = 0; form && i < text.size(); ++i) {
         const char c = text[i];
-        const bool separatorPlace = i % 3 == 2;
         const bool hexDigit = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-        if (separatorPlace ? (c != ':' && c != '-') : !hexDigit) {
-            return false;
-        }
+        form = i % 3 == 2 ? c == ':' || c == '-' : hexDigit;
     }
-    return true;
+    return form;
 }
 
 const std::map<std::string, std::string>& listedSerials() {
@@ -44,15 +36,12 @@ const std::map<std::string, std::string>& listedSerials() {
 }
 
 std::string expectedOutput(const std::string& mac) {
-    if (hasMacForm(mac)) {
-        const auto found = listedSerials().find(mac);
-        if (found != listedSerials().end()) {
-            return found->second;
-        }
+    const auto found = listedSerials().find(mac);
+    if (hasMacForm(mac) && found != listedSerials().end()) {
+        return found->second;
     }
     return "Fail:Mac=" + mac + " Not Found In /ZOR/System/Config/BrenvicMACtoSerial.csv";
 }
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
