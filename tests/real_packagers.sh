@@ -17,12 +17,10 @@ export MACTOSN_BITBAKE_USER=${MACTOSN_BITBAKE_USER:-mactosn-bitbake}
 rm -rf "$out"
 mkdir -p "$out"
 skipped=()
-# BitBake will not run as root: as root, it runs as an ordinary user, who
-# must reach its trees and folders.
+# BitBake will not run as root: as root, it runs as an ordinary user (made by
+# provision/install.sh), who must reach its trees and folders.
 work=$out
 if [ "$(id -u)" = 0 ]; then
-  id -u "$MACTOSN_BITBAKE_USER" >/dev/null 2>&1 ||
-    useradd --system --user-group --no-create-home --shell /usr/sbin/nologin "$MACTOSN_BITBAKE_USER"
   chmod 755 "$out"
   if ! runuser -u "$MACTOSN_BITBAKE_USER" -- test -r "$out" -a -x "$out"; then
     work=$(mktemp -d "${TMPDIR:-/tmp}/mactosn-real.XXXXXX")
