@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # One Yocto release's real BitBake and openembedded-core build packaging/meta-mactosn's recipe through
-# do_install, with packaging/meta-mactosn-example as the site's layer.
-# Usage: real_yocto.sh RELEASE BITBAKE-TREE OECORE-TREE WORK-FOLDER
+# do_install, with packaging/meta-mactosn-example as the site's layer, then a plain CMake build with the
+# toolchain file BitBake wrote. Usage: real_yocto.sh RELEASE BITBAKE-TREE OECORE-TREE WORK-FOLDER
 set -euo pipefail
 
 [ $# = 4 ] || { echo "usage: $0 RELEASE BITBAKE-TREE OECORE-TREE WORK-FOLDER" >&2; exit 2; }
@@ -132,7 +132,7 @@ runs "$work/init.log" bash -c '. "$0/oe-init-build-env" "$1" "$2"' "$oecore_tree
   cp "$build/conf/local.conf" "$work/local.conf.sample" && site &&
   runs "$work/add-layer.log" bitbake-layers add-layer "$work/meta-mactosn" "$work/meta-mactosn-example" &&
   recipe_vars 'D=${D}' 'files=${FILES:${PN}}' 'debug_source=${TARGET_DBGSRC_DIR}' 'PV=${PV}' 'PKGV=${PKGV}' \
-    'STAGING_BINDIR_NATIVE=${STAGING_BINDIR_NATIVE}' 'PYTHON=${PYTHON}' \
+    'S=${S}' 'WORKDIR=${WORKDIR}' 'STAGING_BINDIR_NATIVE=${STAGING_BINDIR_NATIVE}' 'PYTHON=${PYTHON}' \
     'STAGING_BINDIR_TOOLCHAIN=${STAGING_BINDIR_TOOLCHAIN}' 'TARGET_PREFIX=${TARGET_PREFIX}' && prepared ||
   { echo "Yocto $release: FAILED before building"; exit 1; }
 revision_in_pkgv() { [[ $PV == *+git* && $PKGV == "$PV"*"${commit:0:10}"* ]] || { echo "    PV $PV, PKGV $PKGV"; return 1; }; }
@@ -166,6 +166,28 @@ expect "ELF32 ARM, GNU_HASH, no TEXTREL, full RELRO" elf_qa "$tool"
 expect "not stripped by the build" not_stripped "$tool"
 expect "do_configure's signature holds the three lists" tracked_by do_configure "${abs[@]#*=}"
 
+# A team's SDK build: plain CMake on BitBake's sources with the toolchain
+# file BitBake wrote, which searches programs only in its roots.
+sdk=$work/sdk toolchain=$WORKDIR/toolchain.cmake
+sdk_builds() { PATH="$STAGING_BINDIR_TOOLCHAIN:/usr/bin:/bin" quiet "$work/sdk.log" sh -c 'cmake -S "$1" -B "$2" \
+  -DCMAKE_TOOLCHAIN_FILE="$3" -DMACTOSN_SERIAL_LIST="$4" && cmake --build "$2"' - "$S" "$sdk" "$toolchain" "${abs[0]#*=}"; }
+cached() { sed -n "s/^$1:[A-Z]*=//p" "$sdk/CMakeCache.txt"; }  # NAME
+roots=$(sed -n 's/^set( CMAKE_FIND_ROOT_PATH \(.*\))$/\1/p' "$toolchain" 2>/dev/null) || true
+host_python() {  # FindPython3's choice is the host's python3, and in none of the roots (its hosttools holds one)
+  local python root; python=$(cached _Python3_EXECUTABLE)
+  [ -n "$roots" ] && [ "$(realpath "$python")" = "$(realpath "$(host_tool python3)")" ] || { echo "    Python '$python'"; return 1; }
+  for root in $roots; do [[ $python != "$root"/* ]] || { echo "    Python $python is in the root $root"; return 1; }; done
+}
+flags_kept() {
+  local want; want=$(sed -n 's/^set( CMAKE_CXX_FLAGS "\(.*\)" CACHE STRING "CXXFLAGS" )$/\1/p' "$toolchain")
+  [ -n "$want" ] && [ "$(cached CMAKE_CXX_FLAGS)" = "$want" ] || { echo "    cached '$(cached CMAKE_CXX_FLAGS)'; the file's '$want'"; return 1; }
+}
+expect "SDK: cmake with BitBake's toolchain.cmake configures and builds from the maker's list" sdk_builds
+expect "... finds the build host's Python, in none of the file's roots" host_python
+expect "... the cached CMAKE_CXX_FLAGS is the file's" flags_kept
+expect "... debug info names $debug_source/src/MACtoSN.cpp, the file's prefix map" \
+  debug_info_names "$sdk/MACtoSN" "$debug_source/src/MACtoSN.cpp"
+expect "... it answers under qemu-arm" answers_under_qemu "$sdk/MACtoSN" /usr/arm-linux-gnueabihf
 site 'MACTOSN_SERIAL_LIST=${MACTOSN_STANDIN_LIST}' MACTOSN_PREVIOUS_LIST= MACTOSN_LIST_CHANGES_ALLOWED=
 expect "MACTOSN_SERIAL_LIST = \"\${MACTOSN_STANDIN_LIST}\": configuring warns of nothing" configures_quietly standin
 site MACTOSN_SERIAL_LIST=
