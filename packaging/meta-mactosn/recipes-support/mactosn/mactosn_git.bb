@@ -26,10 +26,7 @@ def mactosn_git_source_dir(d):
 inherit cmake python3native
 
 # The maker's list, and the list the last release was built from, as files
-# of the integrator's layer (packaging/README.md shows the bbappend):
-#   SRC_URI += "file://BrenvicMACtoSerial.csv file://BrenvicMACtoSerial.previous.csv"
-#   MACTOSN_SERIAL_LIST = "${UNPACKDIR}/BrenvicMACtoSerial.csv"
-#   MACTOSN_PREVIOUS_LIST = "${UNPACKDIR}/BrenvicMACtoSerial.previous.csv"
+# of the integrator's layer (meta-mactosn-example's bbappend shows how).
 # With a previous list, a row the new list drops or changes stops the build
 # unless MACTOSN_LIST_CHANGES_ALLOWED names a file that lists its MAC.
 # The bundled stand-in list, which no real device is in, only on request:
@@ -100,6 +97,6 @@ def mactosn_shell_word(text):
     return shlex.quote(text)
 
 # Its run path, /ZOR/System/Libs, is kept as built; the folder belongs to
-# whatever puts the device's libraries there (see packaging/README.md).
+# whatever puts the device's libraries there.
 FILES:${PN} = "${MACTOSN_PREFIX}/bin/MACtoSN"
 FILES:${PN}-dbg += "${MACTOSN_PREFIX}/bin/.debug"
