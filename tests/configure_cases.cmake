@@ -25,8 +25,7 @@ set(done "-- Cache values")
 set(no "${CMAKE_CURRENT_BINARY_DIR}/configure/no/such.csv")
 set(other "${CMAKE_CURRENT_SOURCE_DIR}/data/spreadsheet_export.csv")
 
-# Built on its own, the device's release build and install tree; a build
-# type or prefix that a packager or a parent project gives stays its own.
+# Built on its own, the device's build type and prefix; a packager's or a parent project's stay theirs.
 configure_case(defaults "CMAKE_BUILD_TYPE:STRING=Release\n.*CMAKE_INSTALL_PREFIX:PATH=/ZOR/System\n")
 configure_case(empty_build_type "CMAKE_BUILD_TYPE:STRING=\n" -DCMAKE_BUILD_TYPE=)
 configure_case(multi_config "${done}" FAIL "CMAKE_BUILD_TYPE:STRING=." GENERATOR "Ninja Multi-Config")
@@ -42,8 +41,7 @@ configure_case(allowed_alone "MACTOSN_LIST_CHANGES_ALLOWED names changes against
   -DMACTOSN_LIST_CHANGES_ALLOWED=${other})
 configure_case(old_python "need Python ${MACTOSN_PYTHON_MINIMUM} or newer on the build host; found Python 3[.]5[.]10"
   -DPython3_EXECUTABLE=${CMAKE_CURRENT_SOURCE_DIR}/python3.5)
-# A list path holding what CMake or make would read in it (the paths that
-# build are in list_rebuilds.sh): each such part once, each option once.
+# A list path holding what CMake or make would misread: each such part once, each option once.
 configure_case(path_semicolon "MACTOSN_SERIAL_LIST: the path holds ';', where CMake splits a list"
   "-DMACTOSN_SERIAL_LIST=/a$<SEMICOLON>b.csv")
 configure_case(path_backslash "MACTOSN_SERIAL_LIST: the path holds a backslash" "-DMACTOSN_SERIAL_LIST=/a\\b.csv")
@@ -53,8 +51,7 @@ configure_case(path_make_variable "MACTOSN_PREVIOUS_LIST: the path holds '[$][(]
 configure_case(path_allowed "MACTOSN_LIST_CHANGES_ALLOWED: the path holds ';'"
   "-DMACTOSN_LIST_CHANGES_ALLOWED=/a$<SEMICOLON>b.csv")
 
-# A list other than the stand-in, without the last release's list, gets one
-# warning that says what goes unnoticed; with it, or with the stand-in, none.
+# A list other than the stand-in gets one warning without the last release's list, none with it.
 configure_case(unguarded "CMake Warning.*MACTOSN_PREVIOUS_LIST is empty, so.* a row it drops, or a serial it changes, goes unnoticed"
   FAIL "CMake Warning.*CMake Warning" -DMACTOSN_SERIAL_LIST=${other})
 configure_case(guarded "${done}" FAIL "CMake Warning" -DMACTOSN_SERIAL_LIST=${other} -DMACTOSN_PREVIOUS_LIST=${other})
@@ -62,8 +59,7 @@ file(CREATE_LINK "${MACTOSN_BUNDLED_LIST}" "${CMAKE_CURRENT_BINARY_DIR}/configur
 configure_case(standin_linked "${done}" FAIL "CMake Warning"
   -DMACTOSN_SERIAL_LIST=${CMAKE_CURRENT_BINARY_DIR}/configure/standin.csv)
 
-# A toolchain file as a vendor's SDK writes one, a cross compiler and no
-# emulator: one message says so, and only the build host's tests are registered.
+# A vendor's toolchain file, a cross compiler and no emulator: only the build host's tests are registered.
 file(WRITE "${CMAKE_CURRENT_BINARY_DIR}/configure/vendor.cmake"
   "set(CMAKE_SYSTEM_NAME Linux)\nset(CMAKE_SYSTEM_PROCESSOR arm)\nset(CMAKE_CXX_COMPILER arm-linux-gnueabihf-g++)\n")
 configure_case(no_emulator "No CMAKE_CROSSCOMPILING_EMULATOR: the tests that run arm executables are not registered"

@@ -106,8 +106,7 @@ device_variants() {
   ! arm-linux-gnueabihf-nm "$out/variants/armv6/$object" | grep -w __aeabi_uidivmod >/dev/null || { echo "ARMv6 got the helper"; return 1; }
 }
 
-# The device leg's executable when this run built it, or else one built here, against one built from a
-# copy of the tree elsewhere.
+# The device leg's executable (or else one built here) against one built from a copy of the tree elsewhere.
 reproducible() {
   local copy=$out/elsewhere/source here=$out/device/MACtoSN
   rm -rf "$out/elsewhere" && mkdir -p "$copy"
