@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# Usage: list_rebuilds.sh GENERATOR WORK-FOLDER. The rows follow the bytes of the lists and the list tooling,
-# not file times, in folders named with what a shell, make or ninja would read; install refuses after a failed
-# build of the list.
+# Usage: list_rebuilds.sh GENERATOR WORK-FOLDER. The rows follow the bytes of the lists and tooling, not file
+# times, in folders named with what a shell, make or ninja would read; install refuses after a failed build.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 s=$2 mac=02:5E:A1:00:00:08
@@ -13,7 +12,7 @@ rm -rf "$s" && mkdir -p "$d" "$src"
 (cd "$top" && tar cf - --exclude='./build*' --exclude=./.git --exclude=__pycache__ .) | tar xf - -C "$src"
 old_file() { local file=$d/$1; shift; printf '%s\n' "$@" >"$file"; touch -d 2020-01-01 "$file"; }  # NAME ROWS...
 for n in 1 2 3 4; do old_file $n.csv "02:5E:A1:00:00:04,BV$n"; done
-old_file p.csv "02:5E:A1:00:00:04,BV4"
+cp -p "$d/4.csv" "$d/p.csv"
 old_file p-with-08.csv "02:5E:A1:00:00:04,BV4" "$mac,BV5"
 old_file none.txt "# no change is intended"
 old_file allow-08.txt "$mac"

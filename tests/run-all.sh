@@ -2,7 +2,6 @@
 # Runs every leg, or only those named (tests/run-all.sh LEG...); tests/README.md says what each checks. A new
 # machine runs provision/install.sh first. Builds go under ./build-test ($MACTOSN_TEST_BUILD_DIR).
 set -euo pipefail
-
 top=$(cd "$(dirname "$0")/.." && pwd)
 . "$top/tests/checks.sh"
 out=${MACTOSN_TEST_BUILD_DIR:-$top/build-test}
@@ -16,7 +15,6 @@ done
 legs=("${@:-${all_legs[@]}}")
 rm -rf "$out/verdicts" && mkdir -p "$out/verdicts"
 touch "$out/.run-started"
-
 # step LEG COMMAND...: the leg, if asked for, in a subshell that stops at its first failure; status 77 is
 # SKIPPED. Its verdict goes to $out/verdicts, and the script goes on to the next leg either way.
 step() {
@@ -24,10 +22,7 @@ step() {
   shift
   [[ " ${legs[*]} " == *" $leg "* ]] || return 0
   echo "== $leg"
-  set +e
-  ( set -e; "$@" )
-  status=$?
-  set -e
+  set +e; ( set -e; "$@" ); status=$?; set -e
   case $status in 0) ;; 77) verdict=SKIPPED ;; *) verdict=FAILED ;; esac
   printf '%-16s %4d s  %s\n' "$leg" $((SECONDS - start)) "$verdict" >"$out/verdicts/$leg"
 }
@@ -40,7 +35,6 @@ beside() {
   step "$@" >"$out/$1.log" 2>&1 </dev/null &
   beside_logs+=("$out/$1.log")
 }
-
 # build_and_test PRESET [CMAKE-ARGS...]: the preset's build in a folder of this run, and its tests (ctest
 # --preset would test the preset's own folder). The configure cases run in dev only, the list tooling's
 # Python tests in dev and device (the oldest Python), where other legs would only repeat them.
@@ -60,7 +54,6 @@ divides() {
 
 device_python=${MACTOSN_DEVICE_PYTHON-$(command -v mactosn-oldest-python3 || true)}
 device() {
-  echo "Python for the generator and the tests: ${device_python:-the default}"
   build_and_test device ${device_python:+"-DPython3_EXECUTABLE=$device_python"}
   divides "$out/device" without
 }
