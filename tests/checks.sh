@@ -1,5 +1,4 @@
-# Sourced by the packaging checks: each check is counted, and a failed one
-# does not stop the rest.
+# Sourced by the packaging checks: each check is counted, and a failed one does not stop the rest.
 failures=0
 # expect WHAT COMMAND...: one check; a failed one says what it expected.
 expect() {
@@ -12,10 +11,8 @@ quiet() {
   "$@" >"$log" 2>&1 || { tail -n 40 "$log"; return 1; }
 }
 
-# --- A maker's list and its release guard ----------------------------------
-# maker_lists DIR: the maker's list, "DIR/Maker List.csv"; the previous
-# release's list, DIR/previous.csv, with a row the list drops and one it
-# changes; and DIR/allowed.txt, which names both.
+# maker_lists DIR: the maker's list, "DIR/Maker List.csv"; the previous release's list, DIR/previous.csv,
+# with a row the list drops and one it changes; and DIR/allowed.txt, which names both.
 maker_lists() {
   mkdir -p "$1"
   printf 'MAC,Serial\n02:5E:A1:00:00:04,BV180100001\n02:5E:A1:00:00:08,BV2007-00123\n' >"$1/Maker List.csv"
@@ -23,8 +20,7 @@ maker_lists() {
     >"$1/previous.csv"
   printf '02:5E:A1:00:00:08  # re-labelled\n02:5E:A1:00:00:0C  # scrapped\n' >"$1/allowed.txt"
 }
-# refused_build LOG COMMAND...: COMMAND fails, naming the dropped and the
-# changed MAC of maker_lists at their lines.
+# refused_build LOG COMMAND...: COMMAND fails, naming the dropped and the changed MAC of maker_lists.
 refused_build() {
   local log=$1 want; shift
   if "$@" >"$log" 2>&1; then echo "    built; expected the previous list to stop the build"; return 1; fi
@@ -34,7 +30,6 @@ refused_build() {
   done
 }
 
-# --- What an image holds ---------------------------------------------------
 not_found() { printf 'Fail:Mac=%s Not Found In /ZOR/System/Config/BrenvicMACtoSerial.csv' "$1"; }
 # MAC|what the tool built from maker_lists prints (always status 0).
 answers=(
@@ -56,9 +51,8 @@ installed_exactly() {
   [ "$got" = "$want" ] || { echo "    installed:" $got "; expected:" $want; return 1; }
 }
 
-# answers_under_qemu TOOL LIBRARY-ROOT: the answers, with the C library
-# from LIBRARY-ROOT only, not from the host's loader cache (see
-# cmake/arm-linux-gnueabihf.cmake).
+# answers_under_qemu TOOL LIBRARY-ROOT: the answers, with the C library from LIBRARY-ROOT only, not from the
+# host's loader cache (see cmake/arm-linux-gnueabihf.cmake).
 answers_under_qemu() {
   local case mac want got status
   for case in "${answers[@]}"; do
@@ -87,8 +81,7 @@ no_build_folder_in() {  # TOOL FOLDER...
   for dir; do ! grep -qF -- "$dir" "$tool" || { echo "    names $dir"; return 1; }; done
 }
 
-# What Yocto's QA asks of an executable, and what a packager's hardening
-# flags leave in it: 32-bit ARM, GNU_HASH, no text relocations, full RELRO.
+# What Yocto's QA asks of an executable, and what a packager's hardening flags leave in it.
 elf_qa() {  # TOOL
   local header dynamic segments
   header=$(arm-linux-gnueabihf-readelf -h "$1")

@@ -5,16 +5,12 @@ if(CMAKE_VERSION VERSION_GREATER_EQUAL 3.24)
   set(fresh --fresh)
 endif()
 function(configure_case name pass)
-  cmake_parse_arguments(PARSE_ARGV 2 arg "" "FAIL;SOURCE;GENERATOR" "")
+  cmake_parse_arguments(PARSE_ARGV 2 arg "" "FAIL;SOURCE" "")
   if(NOT arg_SOURCE)
     set(arg_SOURCE "${PROJECT_SOURCE_DIR}")
   endif()
-  if(NOT arg_GENERATOR)
-    set(arg_GENERATOR "${CMAKE_GENERATOR}")
-  endif()
-  add_test(NAME configure_${name} COMMAND "${CMAKE_COMMAND}" ${fresh} -L -S "${arg_SOURCE}" -B
-           "${CMAKE_CURRENT_BINARY_DIR}/configure/${name}" -G "${arg_GENERATOR}" -DBUILD_TESTING=OFF
-           ${arg_UNPARSED_ARGUMENTS})
+  add_test(NAME configure_${name} COMMAND "${CMAKE_COMMAND}" ${fresh} -L -S "${arg_SOURCE}"
+           -B "${CMAKE_CURRENT_BINARY_DIR}/configure/${name}" -DBUILD_TESTING=OFF ${arg_UNPARSED_ARGUMENTS})
   string(REPLACE " " "[ \n]+" pass "${pass}")
   set_tests_properties(configure_${name} PROPERTIES LABELS configure PASS_REGULAR_EXPRESSION "${pass}")
   if(arg_FAIL)
@@ -28,7 +24,7 @@ set(other "${CMAKE_CURRENT_SOURCE_DIR}/data/spreadsheet_export.csv")
 # Built on its own, the device's build type and prefix; a packager's or a parent project's stay theirs.
 configure_case(defaults "CMAKE_BUILD_TYPE:STRING=Release\n.*CMAKE_INSTALL_PREFIX:PATH=/ZOR/System\n")
 configure_case(empty_build_type "CMAKE_BUILD_TYPE:STRING=\n" -DCMAKE_BUILD_TYPE=)
-configure_case(multi_config "${done}" FAIL "CMAKE_BUILD_TYPE:STRING=." GENERATOR "Ninja Multi-Config")
+configure_case(multi_config "${done}" FAIL "CMAKE_BUILD_TYPE:STRING=." -G "Ninja Multi-Config")
 file(WRITE "${CMAKE_CURRENT_BINARY_DIR}/configure/parent/CMakeLists.txt" "cmake_minimum_required(VERSION 3.16)
 project(parent LANGUAGES CXX)\nadd_subdirectory(\"${PROJECT_SOURCE_DIR}\" mactosn)\n")
 configure_case(parent "CMAKE_BUILD_TYPE:STRING=\n.*CMAKE_INSTALL_PREFIX:PATH=/usr/local\n"
