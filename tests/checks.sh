@@ -29,7 +29,6 @@ refused_build() {
     grep -qF -- "$want" "$log" || { tail -n 20 "$log"; echo "    expected: $want"; return 1; }
   done
 }
-
 not_found() { printf 'Fail:Mac=%s Not Found In /ZOR/System/Config/BrenvicMACtoSerial.csv' "$1"; }
 # MAC|what the tool built from maker_lists prints (always status 0).
 answers=(
@@ -63,19 +62,16 @@ answers_under_qemu() {
       { printf '    %s: %q, status %s; expected %q, status 0\n' "$mac" "$got" "$status" "$want"; return 1; }
   done
 }
-
 runpath_is() {  # TOOL RUNPATH (empty: none), and no RPATH
   local got; got=$(arm-linux-gnueabihf-readelf -d "$1" | sed -n 's/.*(R\(UN\)\{0,1\}PATH).*\[\(.*\)\]$/\2/p')
   [ "$got" = "$2" ] && ! arm-linux-gnueabihf-readelf -d "$1" | grep '(RPATH)' >/dev/null || { echo "    run path '$got', expected RUNPATH '$2'"; return 1; }
 }
-
 debug_info_names() {  # TOOL SOURCE-PATH
   arm-linux-gnueabihf-readelf --debug-dump=info "$1" 2>/dev/null |
     awk -v path="$2" '/DW_AT_name/ && $NF == path { found = 1 } END { exit !found }' ||
     { echo "    compile units: $(arm-linux-gnueabihf-readelf --debug-dump=info "$1" 2>/dev/null |
         awk '/DW_TAG_compile_unit/ { cu = 1; next } cu && /DW_AT_name/ { print $NF; cu = 0 }' | sort -u | tr '\n' ' ')"; return 1; }
 }
-
 no_build_folder_in() {  # TOOL FOLDER...
   local tool=$1 dir; shift
   for dir; do ! grep -qF -- "$dir" "$tool" || { echo "    names $dir"; return 1; }; done

@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# The Debian package built for armhf as a site builds it, lists in debian/site/,
-# from a copy of the tree less what git ignores (under $MACTOSN_TEST_BUILD_DIR/debian);
-# lintian on the maker's list's package, and its tool under qemu-arm.
+# The Debian package built for armhf as a site builds it, lists in debian/site/, from a copy of the tree less
+# what git ignores (under $MACTOSN_TEST_BUILD_DIR/debian); lintian on it, and its tool under qemu-arm.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd -P)
 out=$(realpath -m "${MACTOSN_TEST_BUILD_DIR:-$top/build-test}/debian")

@@ -126,8 +126,7 @@ example=$work/meta-mactosn-example/recipes-support/mactosn/files
 abs=("MACTOSN_SERIAL_LIST=$lists/Maker List.csv" "MACTOSN_PREVIOUS_LIST=$lists/previous.csv"
   "MACTOSN_LIST_CHANGES_ALLOWED=$lists/allowed.txt")
 echo "== Yocto $release: real BitBake ($(sed -n 's/^__version__ = "\(.*\)"/\1/p' "$bitbake_tree/lib/bb/__init__.py")) and openembedded-core"
-echo "  (its own recipes masked, mactosn's build dependencies assumed provided; standing in: Debian's cross compiler"
-echo "   and C library for Yocto's, the host's cmake, ninja and python3, no fakeroot)"
+echo "  (oe-core's recipes masked, mactosn's build dependencies assumed provided; standing in: Debian's cross compiler and C library, the host's cmake, ninja, python3; no fakeroot)"
 runs "$work/init.log" bash -c '. "$0/oe-init-build-env" "$1" "$2"' "$oecore_tree" "$build" "$bitbake_tree" &&
   cp "$build/conf/local.conf" "$work/local.conf.sample" && site &&
   runs "$work/add-layer.log" bitbake-layers add-layer "$work/meta-mactosn" "$work/meta-mactosn-example" &&
