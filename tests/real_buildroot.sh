@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The real Buildroot, offline: the package built as an integrator's `make` does, and the checkout built with
-# Buildroot's own toolchain file as a team's SDK build does. tests/README.md (integrations) says what stands in
+# Buildroot's own toolchain file as a team's SDK build does. tests/README.md says what stands in
 # and what is checked. Without the host tools' sources in $MACTOSN_PACKAGERS the builds are SKIPPED.
 set -euo pipefail
 [ $# = 2 ] || { echo "usage: $0 BUILDROOT-TREE WORK-FOLDER" >&2; exit 2; }
