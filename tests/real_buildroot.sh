@@ -121,8 +121,9 @@ host_python() {  # BUILD-FOLDER
   [ "$python" = "$(command -v python3)" ] || { echo "    the generator ran with '$python', not the host's $(command -v python3)"; return 1; }
 }
 expect "... and the host's Python" host_python "$sdk"
-sdk_tool() { answers_under_qemu "$sdk/MACtoSN" "$output/target" && no_build_folder_in "$sdk/MACtoSN" "$source" "$sdk"; }
-expect "... the tool answers under qemu-arm, naming neither its source nor its build folder" sdk_tool
+sdk_tool() { answers_under_qemu "$sdk/MACtoSN" "$output/target" && no_build_folder_in "$sdk/MACtoSN" "$source" "$sdk" &&
+  { ! grep -rqe -Werror --include=flags.make "$sdk" || { echo "    built with -Werror"; return 1; }; }; }
+expect "... the tool answers under qemu-arm, naming neither its source nor its build folder; no -Werror" sdk_tool
 
 # Then as most integrators build, with the toolchain wrapper and file made again without those options.
 for option in BR2_REPRODUCIBLE BR2_ENABLE_DEBUG BR2_ENABLE_RUNTIME_DEBUG; do set_option $option ""; done
