@@ -2,18 +2,10 @@
 """Runs the boot script as it is against the built MACtoSN, under /bin/sh and under busybox sh with only
 BusyBox's applets on PATH. Usage: check_device_caller.py SCRIPT TOOL [--emulator CMD]"""
 
-import argparse
-import os
-import pathlib
-import shlex
-import shutil
-import subprocess
-import sys
-import tempfile
+import argparse, itertools, os, pathlib, shlex, shutil, subprocess, sys, tempfile
 
 FAIL = b"no serial number: Fail:Mac=%s Not Found In /ZOR/System/Config/BrenvicMACtoSerial.csv\n"
-# (case, what sysfs holds (None: no such interface), tool installed, stdout, how stderr ends, the file
-#  that a one-line complaint of the shell or the tool before that names)
+# (case, sysfs file (None: none), tool installed, stdout, how stderr ends, file a one-line complaint before that names)
 CASES = [
     ("a listed MAC, as sysfs writes it", b"02:5e:a1:00:00:04\n", True, b"serial number: BV180100001\n", b"", None),
     ("a serial that is a pattern a file matches", b"02:5e:a1:01:a8:84\n", True, b"serial number: #NAME?\n", b"", None),
@@ -21,7 +13,6 @@ CASES = [
     ("no such interface: the failure", None, True, b"", FAIL % b"", "address"),
     ("no tool installed", b"02:5e:a1:00:00:04\n", False, b"", b"no serial number: MACtoSN did not run\n", "MACtoSN"),
 ]
-
 
 def main():
     parser = argparse.ArgumentParser()
@@ -42,8 +33,7 @@ def main():
             shells.append((os.path.join(applets, "sh"), dict(os.environ, PATH=applets)))
         else:
             print("busybox is not installed: the script ran under /bin/sh only")
-        for (shell, environment), (case, sysfs, installed, stdout, end, complaint) in (
-                (shell, case) for shell in shells for case in CASES):
+        for (shell, environment), (case, sysfs, installed, stdout, end, complaint) in itertools.product(shells, CASES):
             folder = pathlib.Path(tempfile.mkdtemp(dir=scratch))
             (folder / "#NAME1").touch()
             if sysfs:
@@ -63,7 +53,6 @@ def main():
                       f"{stdout!r}, stderr {end!r}" + (f" after one line naming {named}" if complaint else ""))
     print(f"{len(shells) * len(CASES) - failed} passed, {failed} failed")
     return 1 if failed else 0
-
 
 if __name__ == "__main__":
     sys.exit(main())

@@ -2,15 +2,10 @@
 """What an executable asks of the device's C library, read with objdump. Usage: check_glibc_floor.py
 --objdump=OBJDUMP (--floor=X.Y | --static [--pie]) [--runpath=PATH] EXECUTABLE"""
 
-import argparse
-import re
-import subprocess
-import sys
-
+import argparse, re, subprocess, sys
 
 def version(text):
     return tuple(int(part) for part in text.split("."))
-
 
 def main():
     parser = argparse.ArgumentParser()
@@ -43,7 +38,6 @@ def main():
     ] if found]
     print("".join(f"FAIL: {failure}\n" for failure in failures), end="")
     return 1 if failures else 0
-
 
 if __name__ == "__main__":
     sys.exit(main())

@@ -14,7 +14,6 @@ def main():
     parser.add_argument("--emulator", default="", help="';'-separated command that runs the dump program")
     parser.add_argument("--fingerprint-in", help="executable that must name the list it was built from")
     args = parser.parse_args()
-
     data = pathlib.Path(args.list).read_bytes()
     rows = [row for row in csv.reader(io.StringIO(data.decode("utf-8-sig"), newline="")) if row]
     rows = rows[1:] if rows and not ANY_MAC.fullmatch(rows[0][0]) else rows
@@ -28,7 +27,6 @@ def main():
     lines = subprocess.run(emulator + [args.dump] + misses, stdout=subprocess.PIPE, stdin=subprocess.DEVNULL,
                            check=True).stdout.split(b"\n")
     assert lines.pop() == b"", "dump output must end with a line end"
-
     # The shape, each miss giving "0" and leaving the table as it was, and a table never rehashed.
     shape = [f"rows {len(rows)}", f"entries {len(pairs)}"] + [f"miss {miss} -> 0" for miss in misses] + [
         f"entries after misses {len(pairs)}", "max_load_factor 1"]
@@ -49,7 +47,6 @@ def main():
                              pathlib.Path(args.fingerprint_in).read_bytes())
         if not carried or any(text != expected for text in carried):
             failures.append(f"{args.fingerprint_in} carries {carried}, expected {expected!r}")
-
     for failure in failures[:20]:
         print(failure, file=sys.stderr)
     if failures:

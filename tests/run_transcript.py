@@ -31,8 +31,7 @@ def parse(path):
                 cases.append({"where": where, "heading": heading, "redirect": redirect, "stderr": b"", "stdout": None,
                               "status": None, "args": evaluate(f"[{command[:len(command) - len(redirect)]}]", where)})
             elif cases and line.startswith(("stdout ", "stderr ", "status ")):
-                key, value = line.split(" ", 1)
-                case = cases[-1]
+                (key, value), case = line.split(" ", 1), cases[-1]
                 if key == "status":
                     case["status"] = int(value)
                 elif key == "stdout" and value == "fail":
@@ -46,29 +45,8 @@ def parse(path):
             sys.exit(f"{case['where']}: a case needs its stdout and status")
     return cases
 
-def run(case, command):
-    redirect, stdout, preexec = case["redirect"], subprocess.PIPE, None
-    if redirect == ">/dev/full":
-        stdout = os.open("/dev/full", os.O_WRONLY)
-    elif redirect.startswith(">closed-pipe"):
-        reader, stdout = os.pipe()
-        os.close(reader)
-    if redirect == ">&-":
-        # close_fds with pass_fds=() and stdout closed in the child: fd 1 is not inherited.
-        preexec = lambda: os.close(1)
-    elif redirect.endswith("ignoring SIGPIPE"):
-        preexec = lambda: signal.signal(signal.SIGPIPE, signal.SIG_IGN)
-    try:
-        result = subprocess.run(command + case["args"], stdin=subprocess.DEVNULL, stdout=stdout,
-                                stderr=subprocess.PIPE, preexec_fn=preexec)
-    finally:
-        if stdout != subprocess.PIPE:
-            os.close(stdout)
-    return {"stdout": result.stdout or b"", "stderr": result.stderr, "status": result.returncode}
-
 def shorten(data):
-    text = repr(data)
-    return text if len(text) <= 200 else text[:120] + f"... ({len(data)} bytes)"
+    return repr(data) if len(repr(data)) <= 200 else repr(data)[:120] + f"... ({len(data)} bytes)"
 
 def main():
     parser = argparse.ArgumentParser()
@@ -79,7 +57,24 @@ def main():
     command = [part for part in args.emulator.split(";") if part] + [args.tool]
     failed, cases = 0, parse(args.transcript)
     for case in cases:
-        got = run(case, command)
+        redirect, stdout, preexec = case["redirect"], subprocess.PIPE, None
+        if redirect == ">/dev/full":
+            stdout = os.open("/dev/full", os.O_WRONLY)
+        elif redirect.startswith(">closed-pipe"):
+            reader, stdout = os.pipe()
+            os.close(reader)
+        if redirect == ">&-":
+            # close_fds with pass_fds=() and stdout closed in the child: fd 1 is not inherited.
+            preexec = lambda: os.close(1)
+        elif redirect.endswith("ignoring SIGPIPE"):
+            preexec = lambda: signal.signal(signal.SIGPIPE, signal.SIG_IGN)
+        try:
+            result = subprocess.run(command + case["args"], stdin=subprocess.DEVNULL, stdout=stdout,
+                                    stderr=subprocess.PIPE, preexec_fn=preexec)
+        finally:
+            if stdout != subprocess.PIPE:
+                os.close(stdout)
+        got = {"stdout": result.stdout or b"", "stderr": result.stderr, "status": result.returncode}
         problems = [f"{key} {shorten(got[key])}, expected {shorten(case[key])}"
                     for key in ("stdout", "stderr", "status") if case[key] is not None and got[key] != case[key]]
         if problems:

@@ -15,10 +15,9 @@ def serials(*serials, lettered=8):
     return rows_from(1, lettered) + b"".join(b'02:5E:A1:01:%02X:%02X,"%s"\n' % (
         n // 64, n % 64 * 4, serial.replace('"', '""').encode()) for n, serial in enumerate(serials))
 
-# (name, list bytes, expected messages in order, each (line, text it holds) or (line, kind, text) where the kind is not
-#  the table's [, setup]). Line "list", "table" or "report": on that whole file; ("previous", N) or ("allowed", N): on
-#  line N of that file. A dict setup may hold the `previous` list, the `allowed` MACs, the comparison's counts
-#  `compared` (added, dropped, changed), `errors` or `warnings` counted where capped, and the `kinds` the summary names.
+# (name, list bytes, messages in order, each (line, text) or (line, kind, text) if not the table's kind [, setup]).
+#  Line "list", "table", "report": that whole file; ("previous", N), ("allowed", N): line N of it. A dict setup may hold
+#  the `previous` list, `allowed` MACs, `compared` (added, dropped, changed), `errors`/`warnings` if capped, `kinds`.
 REFUSED = [
     ("lower-case MAC", GOOD + b"02:5e:a1:00:00:08,BV180100002\n", [(2, "upper-case")]),
     ("dashed MAC", GOOD + b"02-5E-A1-00-00-08,BV180100002\n", [(2, "02-5E-A1-00-00-08")]),
@@ -257,8 +256,10 @@ class Generator(unittest.TestCase):
                         "a message shown is not in the report, in order")
         return report
 
-    def check_verdicts(self, table, status, kind):
-        for name, data, expected, setup, *_ in (case + (None,) for case in table):
+    def test_verdicts(self):
+        taken = [(name, data, [], dict(*setup, rows=rows, header=header)) for name, data, rows, header, *setup in TAKEN]
+        cases = [(1, "error") + case for case in REFUSED] + [(0, "warning") + case for case in WARNED + taken]
+        for status, kind, name, data, expected, setup, *_ in (case + (None,) for case in cases):
             with self.subTest(name):
                 result, paths, rows = self.run_generator(data, setup)
                 stdout, stderr, found = text(result.stdout), text(result.stderr), messages(result.stderr)
@@ -291,13 +292,6 @@ class Generator(unittest.TestCase):
         self.assertRegex(stdout, rf"^{re.escape(summary)}{kinds}, {re.escape(rest)}\n\Z")
         if "previous" in setup:  # in an interpreter of its own, with a hash seed of its own
             self.assertEqual(rows, self.run_generator(data, apart=True)[2], "the comparison changed the table")
-
-    def test_refused(self):
-        self.check_verdicts(REFUSED, 1, "error")
-
-    def test_warned_and_taken(self):
-        self.check_verdicts(WARNED + [(name, data, [], dict(*setup, rows=rows, header=header))
-                                      for name, data, rows, header, *setup in TAKEN], 0, "warning")
 
     def test_any_file_name_gives_a_valid_table_of_escaped_literals(self):
         for name, shown in [(b"s\xc3\xa9rie 1.csv", r"s\xc3\xa9rie 1.csv"), (b"line\nend.csv", r"line\x0aend.csv"),

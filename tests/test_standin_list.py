@@ -2,21 +2,12 @@
 """The bundled stand-in list: its script makes it byte for byte, and it has the shape of the maker's list
 that the tool and its tests are built around. Usage: test_standin_list.py DATA_DIR"""
 
-import collections
-import csv
-import io
-import os
-import re
-import subprocess
-import sys
-import unittest
-
+import collections, csv, io, os, pathlib, re, subprocess, sys, unittest
 
 class StandinList(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        with open(os.path.join(DATA, "BrenvicMACtoSerial.csv"), "rb") as source:
-            cls.committed = source.read()
+        cls.committed = pathlib.Path(DATA, "BrenvicMACtoSerial.csv").read_bytes()
         cls.rows = list(csv.reader(io.StringIO(cls.committed.decode("ascii"), newline="")))[1:]
 
     def test_script_makes_the_committed_list(self):
@@ -40,7 +31,6 @@ class StandinList(unittest.TestCase):
         self.assertEqual(collections.Counter(map(len, serials)), {11: 28292, 9: 440, 12: 59, 10: 4, 6: 2, 8: 1})
         self.assertEqual(sum("-" in serial for serial in serials), 10)
         self.assertEqual([serial for serial in serials if not re.fullmatch(r"[A-Z0-9-]+", serial)], ["#NAME?"])
-
 
 if __name__ == "__main__":
     DATA = sys.argv.pop(1)
