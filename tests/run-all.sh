@@ -42,9 +42,11 @@ build_and_test() {
   local preset=$1 skip=configure\|list-tooling; shift
   [[ $preset != dev && $preset != device ]] || skip=""
   cmake --preset "$preset" -S "$top" -B "$out/$preset" -G Ninja "$@"
-  cmake --build "$out/$preset" -j "$jobs"
-  ctest --test-dir "$out/$preset" --output-on-failure --no-tests=error -j "$jobs" ${skip:+-LE "$skip"}
+  cmake --build "$out/$preset" -j "$jobs" ${target:+--target "$target"}
+  ctest --test-dir "$out/$preset" --output-on-failure --no-tests=error -j "$jobs" ${skip:+-LE "$skip"} ${tests:+-R "$tests"}
 }
+# The fuzz target alone: the other programs' tests run in every other host leg.
+fuzz() { target=fuzz_mactosn tests='^fuzz$' build_and_test fuzz -DMACTOSN_FUZZ_SECONDS="${MACTOSN_FUZZ_SECONDS:-60}"; }
 # divides BUILD with|without: the last ctest there ran the division helper's test on a CPU with or without
 # the divide instruction, so that each side of the helper's run-time choice is tested.
 divides() {
@@ -62,7 +64,6 @@ device_static() {
   divides "$out/device-static" with
   ! grep -q '"-L"' "$out/device-static/tests/CTestTestfile.cmake" || { echo "the static build's tests got a C library (-L)"; return 1; }
 }
-
 # What device SDKs build with, each on its own, flags as an SDK passes them (CMAKE_CXX_FLAGS alone, from
 # the device toolchain file's): every row, the transcript and the division helper, with and without divide.
 device_variant() {  # NAME PRESET CPU-WITHOUT-DIVIDE CMAKE-ARGS...
@@ -98,7 +99,6 @@ device_variants() {
   quiet "$out/variants/armv6.log" cmake --build "$out/variants/armv6" --target "$object"
   ! arm-linux-gnueabihf-nm "$out/variants/armv6/$object" | grep -w __aeabi_uidivmod >/dev/null || { echo "ARMv6 got the helper"; return 1; }
 }
-
 # The device leg's executable (or else one built here) against one built from a copy of the tree elsewhere.
 reproducible() {
   local copy=$out/elsewhere/source here=$out/device/MACtoSN
@@ -140,7 +140,7 @@ beside yocto-6.0 yocto wrynose 2.18
 beside buildroot buildroot
 beside debian env MACTOSN_TEST_BUILD_DIR="$out" bash "$top/tests/debian_package.sh"
 # A minute on one core, while the legs beside it have work for the other.
-step fuzz build_and_test fuzz -DMACTOSN_FUZZ_SECONDS="${MACTOSN_FUZZ_SECONDS:-60}"
+step fuzz fuzz
 step dev build_and_test dev
 step list-bytes-ninja bash "$top/tests/list_rebuilds.sh" Ninja "$out/list-bytes/ninja"
 step list-bytes-make bash "$top/tests/list_rebuilds.sh" "Unix Makefiles" "$out/list-bytes/make"
